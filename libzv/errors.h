@@ -1,0 +1,48 @@
+// The process-wide last-error state and the table of every (code, message) pair the library
+// stores. Library code names an entry of the table; it never writes a code or text of its own.
+#pragma once
+
+#include "libzv.h"
+
+namespace zv {
+
+// One entry per (code, message) pair; the table in errors.cpp follows this order.
+enum class Error {
+    success,
+    no_devices_found,
+    usb_in_request,
+    usb_out_request,
+    unable_to_get_endpoint,
+    starting_transfer_failed,
+    wait_for_transfer_failed,
+    generic_usb_error,
+    error_finishing_transfer,
+    final_wait_for_transfer_failed,
+    invalid_port,
+    requested_feature_invalid,
+    unsupported_calibration_type,
+    wavelength_out_of_range,
+    invalid_trigger_mode,
+    null_buffer,
+    zero_samples_per_trigger,
+    invalid_parameters,
+    invalid_decimation_factor,
+    invalid_downsampling_factor,
+    invalid_calibration_mode,
+    out_of_memory,
+    invalid_device,
+    settings_not_configured,
+    unknown_filter_mode,
+    firmware_error,
+    gain_mode_unreadable,
+    count_ // keep last
+};
+
+// Stores the entry in the last-error state and returns its code.
+int set_error(Error e);
+
+// The code and message of an entry, without touching the state.
+int error_code(Error e);
+const char *error_message(Error e);
+
+} // namespace zv

@@ -1,0 +1,58 @@
+#include "libzv/errors.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+#include <utility>
+
+TEST(LastError, StartsEmptyAndKeepsTheLastStoredPair) {
+    // Before anything is stored the state is code 0 and the empty text.
+    EXPECT_EQ(zv_get_error(), 0);
+    EXPECT_STREQ(zv_get_error_string(), "");
+
+    EXPECT_EQ(zv::set_error(zv::Error::usb_in_request), 32);
+    EXPECT_EQ(zv_get_error(), 32);
+    EXPECT_STREQ(zv_get_error_string(), "usb in request error");
+    // Reading never clears it.
+    EXPECT_EQ(zv_get_error(), 32);
+
+    EXPECT_EQ(zv::set_error(zv::Error::gain_mode_unreadable), -1);
+    EXPECT_STREQ(zv_get_error_string(), "unable to read gain mode");
+
+    // "no devices found" is a failure reported with code 0.
+    EXPECT_EQ(zv::set_error(zv::Error::no_devices_found), 0);
+    EXPECT_STREQ(zv_get_error_string(), "no devices found");
+}
+
+TEST(LastError, MessagesAreStaticAndReturnedByPointer) {
+    zv::set_error(zv::Error::invalid_device);
+    const char *first = zv_get_error_string();
+    zv::set_error(zv::Error::success);
+    zv::set_error(zv::Error::invalid_device);
+    EXPECT_EQ(first, zv_get_error_string());
+}
+
+TEST(ErrorTable, EveryPairIsDistinctAndCodesAreTheDocumentedOnes) {
+    const std::set<int> codes = {0, 32, 48, 49, 50, 52, 53, 54, -1};
+    std::set<std::pair<int, std::string>> seen;
+    for (int i = 0; i < static_cast<int>(zv::Error::count_); ++i) {
+        auto e = static_cast<zv::Error>(i);
+        EXPECT_TRUE(codes.count(zv::error_code(e))) << zv::error_message(e);
+        EXPECT_NE(std::string(zv::error_message(e)), "");
+        EXPECT_TRUE(seen.insert({zv::error_code(e), zv::error_message(e)}).second)
+            << "duplicate " << zv::error_message(e);
+    }
+    EXPECT_EQ(seen.size(), 27u);
+    EXPECT_STREQ(zv::error_message(zv::Error::firmware_error),
+                 "error occured in firmware on the device");
+    EXPECT_EQ(zv::error_code(zv::Error::unknown_filter_mode), 53);
+}
+
+TEST(Version, ComesFromTheLibraryConstants) {
+    int major = -1, minor = -1, patch = -1;
+    zv_get_version(&major, &minor, &patch);
+    EXPECT_EQ(major, 0);
+    EXPECT_EQ(minor, 9);
+    EXPECT_EQ(patch, 6);
+}
