@@ -1,0 +1,23 @@
+"""Shared pytest setup: the tests run against the modules of the build tree."""
+import os
+import pathlib
+
+import pytest
+
+BUILD_DIR = pathlib.Path(os.environ.get("ZV_BUILD_DIR", "build")).resolve()
+
+
+def pytest_configure(config):
+    import zvpy
+
+    module_path = pathlib.Path(zvpy.__file__).resolve()
+    if BUILD_DIR not in module_path.parents:
+        raise pytest.UsageError(
+            f"zvpy was imported from {module_path}, not from the build tree {BUILD_DIR}; "
+            "run the tests with `make test`"
+        )
+
+
+@pytest.fixture
+def build_dir():
+    return BUILD_DIR
