@@ -9,7 +9,7 @@ JOBS ?= $(shell nproc)
 export PYTHONDONTWRITEBYTECODE := 1
 
 # The Python tests and tools run against the build tree, never an installed copy.
-RUN_ENV := env ZV_BUILD_DIR=$(abspath $(BUILD)) PYTHONPATH=$(abspath $(BUILD))/module:$(abspath .)
+RUN_ENV := env ZV_BUILD_DIR=$(abspath $(BUILD)) PYTHONPATH=$(abspath $(BUILD)):$(abspath .)
 
 .PHONY: all deps configure build test test-cpp test-python demo bench clean
 
