@@ -13,6 +13,7 @@
 
 #include "usb/platform/event.h"
 #include "usb/transfer_record.h"
+#include "usb/usb_status.h"
 
 namespace zvusb {
 
@@ -42,8 +43,9 @@ class BackendDevice : public EventPump {
                          Completion done) = 0;
 
     // A transfer on another endpoint. For an isochronous endpoint `packets` has `npackets`
-    // entries; packet k's data goes to buffer + k * max_packet_size, and its status and length
-    // are written into packets[k]. For bulk and interrupt endpoints `packets` is null.
+    // entries; packet k's data goes to buffer + k * max_packet_size (never past buffer + length),
+    // and its status and length are written into packets[k]. For bulk and interrupt endpoints
+    // `packets` is null.
     virtual void transfer(uint8_t endpoint, uint8_t *buffer, uint32_t length,
                           IsoPacketInfo *packets, uint32_t npackets, uint32_t max_packet_size,
                           Completion done) = 0;
@@ -63,6 +65,13 @@ class BackendDevice : public EventPump {
     virtual uint8_t address() = 0;
     // Human-readable device name (friendly and device name queries).
     virtual std::string name() = 0;
+
+    // Maximum packet size of an endpoint of the current alternate setting, or 0 when unknown (the
+    // record handle then derives it from the transfer length and the packet count).
+    virtual uint32_t max_packet_size(uint8_t endpoint) {
+        (void)endpoint;
+        return 0;
+    }
 };
 
 } // namespace zvusb
