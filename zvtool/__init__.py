@@ -1,0 +1,1 @@
+"""zv: the command-line tool for the HLM25 USB photodetector (list, info, capture, bench, setup)."""

@@ -1,0 +1,1 @@
+"""The subcommands of `zv`; each module offers NAME, HELP, add_arguments(parser) and run(args)."""
