@@ -1,0 +1,143 @@
+// Finding, opening and closing detectors. Interface classes are searched in order (real detectors,
+// then simulated ones); within a class every device is opened by index and judged by its USB
+// identifiers. A device that cannot be opened (gone, or the user lacks permission) is skipped, and
+// the backend's explanation is printed to standard error once, so a detector that is present but
+// unusable does not vanish without a word.
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "device_record.h"
+#include "errors.h"
+#include "identity.h"
+#include "qualifying_devices.h"
+#include "usb/driver.h"
+
+namespace {
+
+using zvusb::CCyDriverDevice;
+
+// Prints the backend's line about a failed open, unless the same line was printed before.
+void report_open_problem(const zvusb::Guid &interface_class) {
+    static std::string last_printed;
+    zvusb::Driver *driver = zvusb::driver_for_class(interface_class);
+    if (driver == nullptr) return;
+    std::string problem = driver->last_open_problem();
+    if (problem.empty() || problem == last_printed) return;
+    last_printed = problem;
+    std::fprintf(stderr, "%s\n", problem.c_str());
+}
+
+// Makes the record for the device `transport` has open; the record takes the transport. Null,
+// with the error state set, when allocation or the identity read fails (the transport is then
+// closed with the record).
+zv_device *build_record(std::unique_ptr<CCyDriverDevice> &transport, bool has_identity) {
+    zv_device *dev = new (std::nothrow) zv_device();
+    if (dev == nullptr) {
+        zv::set_error(zv::Error::out_of_memory);
+        return nullptr;
+    }
+    dev->transport = std::move(transport);
+    if (!zv::load_identity(*dev, has_identity)) {
+        zv_close(dev);
+        return nullptr;
+    }
+    zv::set_error(zv::Error::success);
+    return dev;
+}
+
+// Gives the candidate's transport back to the walk and frees the record.
+void release_candidate(zv_device *dev, std::unique_ptr<CCyDriverDevice> &transport) {
+    transport = std::move(dev->transport);
+    delete dev;
+}
+
+enum class Outcome { kept, exhausted, failed };
+
+struct WalkResult {
+    Outcome outcome;
+    zv_device *record; // the kept record
+};
+
+// Builds a record for each attached detector in search order and offers it to `keep`; the first
+// record it keeps ends the walk. Records not kept are released and leave no device open.
+WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
+    try {
+        for (const zvusb::Guid &interface_class : zvusb::kInterfaceClasses) {
+            auto transport = std::make_unique<CCyDriverDevice>(nullptr, interface_class, true);
+            uint8_t count = transport->device_count();
+            for (uint8_t index = 0; index < count; ++index) {
+                if (!transport->open_device(index)) {
+                    report_open_problem(interface_class);
+                    continue;
+                }
+                const zv::QualifyingDevice *q =
+                    zv::find_qualifying_device(transport->vendor_id(), transport->product_id());
+                if (q == nullptr) continue;
+                zv_device *dev = build_record(transport, q->has_identity);
+                if (dev == nullptr) return {Outcome::failed, nullptr};
+                if (keep(*dev)) return {Outcome::kept, dev};
+                release_candidate(dev, transport);
+            }
+        }
+    } catch (const std::bad_alloc &) {
+        zv::set_error(zv::Error::out_of_memory);
+        return {Outcome::failed, nullptr};
+    }
+    return {Outcome::exhausted, nullptr};
+}
+
+zv_device *open_first(const std::function<bool(const zv_device &)> &keep) {
+    WalkResult result = walk_detectors(keep);
+    if (result.outcome == Outcome::exhausted) zv::set_error(zv::Error::no_devices_found);
+    return result.record;
+}
+
+} // namespace
+
+extern "C" {
+
+zv_device *zv_open(void) {
+    return open_first([](const zv_device &) { return true; });
+}
+
+zv_device *zv_open_serial(const char *serial) {
+    if (serial == nullptr) serial = "";
+    return open_first([serial](const zv_device &dev) {
+        zv_device_info info = zv::summarize(dev);
+        return std::strstr(info.serial, serial) != nullptr;
+    });
+}
+
+int zv_list_devices(zv_device_info *infos, int max) {
+    if (max < 0 || (infos == nullptr && max > 0)) {
+        zv::set_error(zv::Error::invalid_parameters);
+        return -1;
+    }
+    int found = 0;
+    WalkResult result = walk_detectors([&](const zv_device &dev) {
+        if (found < max) infos[found] = zv::summarize(dev);
+        ++found;
+        return false;
+    });
+    return result.outcome == Outcome::failed ? -1 : found;
+}
+
+void zv_close(zv_device *dev) {
+    if (dev == nullptr) return;
+    if (dev->transport) {
+        // Closing reports a failing handle close by throwing; the device is gone either way and
+        // nothing may cross this C interface.
+        try {
+            dev->transport->close_device();
+        } catch (...) {
+        }
+        dev->transport.reset();
+    }
+    delete dev;
+}
+
+} // extern "C"
