@@ -1,0 +1,55 @@
+// The raw collection functions: plain collection into a caller's buffer, and triggered
+// collection of one burst or of repeated bursts that each wait for their own trigger.
+#include <cstdint>
+#include <optional>
+
+#include "errors.h"
+#include "libzv.h"
+#include "sink_copy.h"
+#include "sink_trigger.h"
+
+namespace {
+
+// Checks shared by every collection function, in order: the function's result when it ends
+// here (a count of 0 is done at once, without touching the device), nothing to go on.
+std::optional<int> check_request(zv_device *dev, const uint16_t *buffer, uint64_t nsamples) {
+    if (dev == nullptr) return zv::set_error(zv::Error::invalid_device);
+    if (nsamples == 0) return 0;
+    if (buffer == nullptr) return zv::set_error(zv::Error::null_buffer);
+    return std::nullopt;
+}
+
+int collect_bursts(zv_device *dev, uint16_t *buffer, ZV_TRIGGER_MODE_t mode, uint64_t bursts,
+                   uint64_t burst_length) {
+    zv::TriggerSinkRecord record{buffer, burst_length, bursts, burst_length,
+                                 zv_trigger_state{0, 0, 14, 1, ZV_TRIGGER_NONE}};
+    if (int status = zv::trigger_configure(record.trigger, mode)) return status;
+    // No whole burst fits the buffer: there is nothing to collect.
+    if (bursts == 0) return 0;
+    return zv_collect(dev, zv::trigger_sink, &record);
+}
+
+} // namespace
+
+extern "C" {
+
+int zv_get_raw_data(zv_device *dev, uint16_t *buffer, uint64_t nsamples) {
+    if (auto done = check_request(dev, buffer, nsamples)) return *done;
+    zv::CopySinkRecord record{buffer, nsamples};
+    return zv_collect(dev, zv::copy_sink, &record);
+}
+
+int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                              ZV_TRIGGER_MODE_t mode) {
+    if (auto done = check_request(dev, buffer, nsamples)) return *done;
+    return collect_bursts(dev, buffer, mode, 1, nsamples);
+}
+
+int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger) {
+    if (auto done = check_request(dev, buffer, nsamples)) return *done;
+    if (samples_per_trigger == 0) return zv::set_error(zv::Error::zero_samples_per_trigger);
+    return collect_bursts(dev, buffer, mode, nsamples / samples_per_trigger, samples_per_trigger);
+}
+
+} // extern "C"
