@@ -1,0 +1,246 @@
+#include "sim/firmware/firmware.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/firmware/data_loss_marker.h"
+#include "sim/firmware/vendor_requests.h"
+
+namespace zvsim {
+
+namespace {
+
+constexpr uint8_t kDirectionIn = 0x80;
+constexpr uint8_t kTypeStandard = 0;
+constexpr uint8_t kTypeVendor = 2;
+
+namespace standard_request {
+constexpr uint8_t kGetStatus = 0;
+constexpr uint8_t kGetDescriptor = 6;
+constexpr uint8_t kGetConfiguration = 8;
+constexpr uint8_t kSetConfiguration = 9;
+constexpr uint8_t kGetInterface = 10;
+constexpr uint8_t kSetInterface = 11;
+} // namespace standard_request
+
+uint8_t request_type(const SetupPacket &s) {
+    return (s.bmRequestType >> 5) & 3;
+}
+bool is_in(const SetupPacket &s) {
+    return (s.bmRequestType & kDirectionIn) != 0;
+}
+
+// Copies an answer into the data stage, cut to wLength.
+ControlResult answer_with(const SetupPacket &s, uint8_t *data, const std::vector<uint8_t> &a) {
+    const uint32_t n = std::min<uint32_t>(s.wLength, uint32_t(a.size()));
+    if (n > 0) std::memcpy(data, a.data(), n);
+    return {false, n};
+}
+
+constexpr ControlResult kStall = {true, 0};
+
+} // namespace
+
+const Firmware::VendorRequest Firmware::kVendorRequests[] = {
+    {vendor_request::kReset, false, &Firmware::reset},
+    {vendor_request::kIdentity, true, &Firmware::read_identity},
+    {vendor_request::kAdcWrite, false, &Firmware::write_adc},
+    {vendor_request::kAdcRead, true, &Firmware::read_adc},
+    {vendor_request::kPort, false, &Firmware::command_port},
+    {vendor_request::kPort, true, &Firmware::port_status},
+    {vendor_request::kPortRead, true, &Firmware::read_port},
+    {vendor_request::kFeatureSet, false, &Firmware::set_feature},
+    {vendor_request::kFeatureRead, true, &Firmware::read_feature},
+};
+
+Firmware::Firmware(const DetectorConfig &config)
+    : identity_(make_identity_block(config)), descriptors_(config, identity_serial(identity_)),
+      ports_(config.samplerate), samples_(config.samples) {}
+
+ControlResult Firmware::control(const SetupPacket &setup, uint8_t *data) {
+    switch (request_type(setup)) {
+    case kTypeVendor:
+        return vendor(setup, data);
+    case kTypeStandard:
+        return standard(setup, data);
+    default:
+        return kStall;
+    }
+}
+
+ControlResult Firmware::vendor(const SetupPacket &setup, uint8_t *data) {
+    const bool in = is_in(setup);
+    LoggedRequest entry{in, setup.bRequest, setup.wValue, setup.wIndex, {}, false};
+    if (!in && setup.wLength > 0) entry.data.assign(data, data + setup.wLength);
+
+    ControlResult result = kStall;
+    if (auto fault = request_faults_.take(setup.bRequest, in)) {
+        if (!fault->stall) result = answer_with(setup, data, fault->answer);
+    } else {
+        for (const VendorRequest &r : kVendorRequests) {
+            if (r.code != setup.bRequest || r.in != in) continue;
+            std::vector<uint8_t> answer;
+            if ((this->*r.handler)(setup, data, answer))
+                result =
+                    in ? answer_with(setup, data, answer) : ControlResult{false, setup.wLength};
+            break;
+        }
+    }
+    entry.stalled = result.stalled;
+    if (in) entry.data.assign(data, data + result.length);
+    log_.add(std::move(entry));
+    return result;
+}
+
+ControlResult Firmware::standard(const SetupPacket &setup, uint8_t *data) {
+    using namespace standard_request;
+    const bool in = is_in(setup);
+    switch (setup.bRequest) {
+    case kGetDescriptor: {
+        if (!in) return kStall;
+        const auto *d = descriptors_.find(uint8_t(setup.wValue >> 8), uint8_t(setup.wValue));
+        return d ? answer_with(setup, data, *d) : kStall;
+    }
+    case kGetStatus:
+        return in ? answer_with(setup, data, {0, 0}) : kStall;
+    case kGetConfiguration:
+        return in ? answer_with(setup, data, {1}) : kStall;
+    case kSetConfiguration:
+        return !in && setup.wValue <= 1 ? ControlResult{} : kStall;
+    case kGetInterface:
+        return in && setup.wIndex == 0 ? answer_with(setup, data, {alt_setting_}) : kStall;
+    case kSetInterface:
+        return !in && setup.wIndex == 0 && setup.wValue <= 0xFF &&
+                       select_alt_setting(uint8_t(setup.wValue))
+                   ? ControlResult{}
+                   : kStall;
+    default:
+        return kStall;
+    }
+}
+
+bool Firmware::reset(const SetupPacket &, const uint8_t *, std::vector<uint8_t> &) {
+    reset_state();
+    return true;
+}
+
+void Firmware::reset_state() {
+    features_ = kFeatureDefaults;
+    adc_.reset();
+    ports_.reset();
+}
+
+bool Firmware::read_identity(const SetupPacket &, const uint8_t *, std::vector<uint8_t> &a) {
+    a.assign(identity_.begin(), identity_.end());
+    return true;
+}
+
+bool Firmware::write_adc(const SetupPacket &s, const uint8_t *, std::vector<uint8_t> &) {
+    if (s.wIndex > 0xFF) return false;
+    adc_.write(uint8_t(s.wIndex), s.wValue);
+    return true;
+}
+
+bool Firmware::read_adc(const SetupPacket &s, const uint8_t *, std::vector<uint8_t> &a) {
+    if (s.wIndex > 0xFF) return false;
+    a = {adc_.read(uint8_t(s.wIndex))};
+    return true;
+}
+
+bool Firmware::command_port(const SetupPacket &s, const uint8_t *data, std::vector<uint8_t> &) {
+    if (s.wLength != kPortRecordSize || s.wValue >= kPortCount) return false;
+    PortRecordBytes record;
+    std::memcpy(record.data(), data, kPortRecordSize);
+    return ports_.command(uint8_t(s.wValue), record, samples_.produced());
+}
+
+bool Firmware::port_status(const SetupPacket &s, const uint8_t *, std::vector<uint8_t> &a) {
+    if (s.wValue >= kPortCount) return false;
+    const PortRecordBytes &record = ports_.record(uint8_t(s.wValue));
+    a.assign(record.begin(), record.end());
+    return true;
+}
+
+bool Firmware::read_port(const SetupPacket &s, const uint8_t *, std::vector<uint8_t> &a) {
+    if (s.wValue >= kPortCount) return false;
+    a = {ports_.level(uint8_t(s.wValue), samples_.produced(), samples_.peek())};
+    return true;
+}
+
+bool Firmware::set_feature(const SetupPacket &s, const uint8_t *, std::vector<uint8_t> &) {
+    if (s.wIndex >= kFeatureCount) return false;
+    features_[s.wIndex] = s.wValue != 0;
+    return true;
+}
+
+bool Firmware::read_feature(const SetupPacket &s, const uint8_t *, std::vector<uint8_t> &a) {
+    a = {s.wIndex < kFeatureCount ? features_[s.wIndex] : kFeatureUnsupported};
+    return true;
+}
+
+bool Firmware::select_alt_setting(uint8_t alt) {
+    if (alt >= kAltSettingCount) return false;
+    alt_setting_ = alt;
+    if (alt == kStreamAltSetting) {
+        collection_transfers_ = 0;
+        stream_faults_.start_collection();
+    }
+    return true;
+}
+
+void Firmware::produce(uint16_t *out, size_t n) {
+    const uint64_t first = samples_.produced();
+    samples_.take(out, n);
+    adc_.pattern().apply(out, n, first);
+    ports_.apply(out, n, first);
+}
+
+void Firmware::fill_packet(uint16_t *samples, size_t n, const TransferFaults &faults, int packet,
+                           PacketResult &result, uint32_t bytes) {
+    produce(samples, n);
+    result = {false, bytes};
+    for (const TransferFaults::PacketFault &f : faults.packets) {
+        if (f.packet != kEveryPacket && f.packet != packet) continue;
+        switch (f.kind) {
+        case StreamFault::bad_status:
+            result.error = true;
+            break;
+        case StreamFault::bad_length:
+            result.length = bytes + 2;
+            break;
+        case StreamFault::data_loss:
+            write_data_loss_marker(samples, n);
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+StreamResult Firmware::stream_transfer(uint8_t endpoint, uint8_t *buffer, uint32_t length,
+                                       uint32_t packet_size, PacketResult *packets,
+                                       uint32_t npackets) {
+    if (endpoint != kStreamEndpoint || alt_setting_ != kStreamAltSetting || packet_size == 0)
+        return StreamResult::rejected;
+    const TransferFaults faults = stream_faults_.for_transfer(collection_transfers_++);
+    if (faults.timeout) return StreamResult::never_completes;
+
+    const uint32_t device_packet = descriptors_.stream_packet_size();
+    for (uint32_t k = 0; k < npackets; ++k) {
+        const uint64_t start = uint64_t(k) * packet_size;
+        const uint64_t room = start < length ? std::min<uint64_t>(packet_size, length - start) : 0;
+        const uint32_t bytes = uint32_t(std::min<uint64_t>(room, device_packet)) & ~1u;
+        uint8_t *at = buffer + start;
+        if (reinterpret_cast<uintptr_t>(at) % alignof(uint16_t) == 0) {
+            fill_packet(reinterpret_cast<uint16_t *>(at), bytes / 2, faults, int(k), packets[k],
+                        bytes);
+        } else { // an odd packet size from an overridden descriptor
+            std::vector<uint16_t> words(bytes / 2);
+            fill_packet(words.data(), words.size(), faults, int(k), packets[k], bytes);
+            std::memcpy(at, words.data(), bytes);
+        }
+    }
+    return faults.error_status ? StreamResult::transfer_error : StreamResult::completed;
+}
+
+} // namespace zvsim
