@@ -48,13 +48,16 @@ class TransferCycle {
 
   private:
     enum class Submit { ok, refused, bad_status };
+    // How a transfer finished: cleanly; with an error status but with data, whose packets carry
+    // their own statuses and are still delivered; or without anything usable.
+    enum class Finish { ok, error_status, failed };
 
     Submit submit(TransferSlot &slot);
     // Waits for a slot's transfer; on failure stores `failure`, prints `report`, aborts the
     // endpoint's transfers and gives a still-pending one a last chance. Marks a transfer the
     // driver keeps even then as stuck.
     void wait(TransferSlot &slot, Error failure, void (*report)());
-    bool finish(TransferSlot &slot);
+    Finish finish(TransferSlot &slot);
     // Hands the slot's good packets to the sink; false when the sink stopped the run.
     bool deliver(TransferSlot &slot);
     void drain(int first);
@@ -94,8 +97,8 @@ int TransferCycle::run() {
         while (live) {
             TransferSlot &slot = *slots_.at(current);
             wait(slot, Error::wait_for_transfer_failed, console::wait_failed);
-            const bool finished = !slot.stuck && finish(slot);
-            if (!finished) {
+            const Finish finished = slot.stuck ? Finish::failed : finish(slot);
+            if (finished == Finish::failed) {
                 if (allowance == 0 || slot.stuck) {
                     console::usb_error();
                     set_error(Error::error_finishing_transfer);
@@ -153,13 +156,17 @@ void TransferCycle::wait(TransferSlot &slot, Error failure, void (*report)()) {
     slot.stuck = slot.in_flight();
 }
 
-bool TransferCycle::finish(TransferSlot &slot) {
+TransferCycle::Finish TransferCycle::finish(TransferSlot &slot) {
     int32_t length = int32_t(length_);
     const bool ok =
         ep_.finish_transfer(slot.buffer.get(), length, &slot.ov, slot.context, slot.packets);
     slot.context = nullptr;
     slot.pending = false;
-    return ok;
+    if (ok) return Finish::ok;
+    // The transport reports any non-zero status as a failed finish; a transfer that still moved
+    // data is delivered packet by packet and the status reported (deliver).
+    if (length > 0 && (ep_.driver_status != 0 || ep_.usb_status != 0)) return Finish::error_status;
+    return Finish::failed;
 }
 
 bool TransferCycle::deliver(TransferSlot &slot) {
@@ -196,7 +203,7 @@ void TransferCycle::drain(int first) {
             slots_.abandon(index);
             continue;
         }
-        if (!finish(*slot)) console::final_finish_failed();
+        if (finish(*slot) != Finish::ok) console::final_finish_failed();
     }
 }
 
