@@ -34,7 +34,8 @@ constexpr int kLag = 2;
 #pragma GCC push_options
 #pragma GCC target("avx2")
 
-// Lane 0 takes x0, lane k the previous lane's value from kLag steps ago.
+// Lane 0 takes x0, lane k the previous lane's value from kLag steps ago (0x90 picks lanes
+// 0, 0, 1, 2 of y; the blend then puts x0 in lane 0).
 DSP_ALWAYS_INLINE __m128d shift_in(__m128d y, double x0) {
     return _mm_unpacklo_pd(_mm_set_sd(x0), y);
 }
@@ -124,7 +125,10 @@ void run_lanes(int count, T *samples, const BiquadBase *stages, Form *states,
 #pragma GCC pop_options
 
 bool cpu_has_avx2() {
-    static const bool has_avx2 = __builtin_cpu_supports("avx2");
+    static const bool has_avx2 = [] {
+        __builtin_cpu_init(); // may run before the constructors that would do it
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
     return has_avx2;
 }
 
@@ -158,22 +162,16 @@ bool run_lanes_avx2(int, T *, const BiquadBase *, int, Form *, DenormalConstant 
 
 #endif
 
-template bool run_lanes_avx2(int, double *, const BiquadBase *, int, DirectFormI *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, float *, const BiquadBase *, int, DirectFormI *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, double *, const BiquadBase *, int, DirectFormII *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, float *, const BiquadBase *, int, DirectFormII *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, double *, const BiquadBase *, int, TransposedDirectFormI *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, float *, const BiquadBase *, int, TransposedDirectFormI *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, double *, const BiquadBase *, int, TransposedDirectFormII *,
-                             DenormalConstant &);
-template bool run_lanes_avx2(int, float *, const BiquadBase *, int, TransposedDirectFormII *,
-                             DenormalConstant &);
+#define DSP_INSTANTIATE_LANES(Form, T)                                                             \
+    template bool run_lanes_avx2(int, T *, const BiquadBase *, int, Form *, DenormalConstant &);
+DSP_INSTANTIATE_LANES(DirectFormI, double)
+DSP_INSTANTIATE_LANES(DirectFormI, float)
+DSP_INSTANTIATE_LANES(DirectFormII, double)
+DSP_INSTANTIATE_LANES(DirectFormII, float)
+DSP_INSTANTIATE_LANES(TransposedDirectFormI, double)
+DSP_INSTANTIATE_LANES(TransposedDirectFormI, float)
+DSP_INSTANTIATE_LANES(TransposedDirectFormII, double)
+DSP_INSTANTIATE_LANES(TransposedDirectFormII, float)
 
 } // namespace kernels
 } // namespace Dsp

@@ -21,15 +21,19 @@ inline StageCoefficients<double> stage_coefficients(const BiquadBase &s) {
     return {s.a1(), s.a2(), s.b0(), s.b1(), s.b2()};
 }
 
+// What every form shares: its state fields as doubles, zero when made and after reset(), and
+// State<V>, the same fields over another value type, for the kernels.
+template <template <class> class StateOf> struct StateForm : StateOf<double> {
+    template <class V> using State = StateOf<V>;
+
+    StateForm() : StateOf<double>{} {}
+    void reset() { static_cast<StateOf<double> &>(*this) = StateOf<double>{}; }
+};
+
 // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 (+ d in the first stage).
 template <class V> struct DirectFormIState { V x2, y2, x1, y1; };
 
-struct DirectFormI : DirectFormIState<double> {
-    template <class V> using State = DirectFormIState<V>;
-
-    DirectFormI() : State<double>{0.0, 0.0, 0.0, 0.0} {}
-    void reset() { *this = DirectFormI(); }
-
+struct DirectFormI : StateForm<DirectFormIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &d) {
@@ -54,12 +58,7 @@ struct DirectFormI : DirectFormIState<double> {
 // u = x - a1 w1 - a2 w2 (+ d in the first stage); y = b0 u + b1 w1 + b2 w2.
 template <class V> struct DirectFormIIState { V w1, w2; };
 
-struct DirectFormII : DirectFormIIState<double> {
-    template <class V> using State = DirectFormIIState<V>;
-
-    DirectFormII() : State<double>{0.0, 0.0} {}
-    void reset() { *this = DirectFormII(); }
-
+struct DirectFormII : StateForm<DirectFormIIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &d) {
@@ -83,12 +82,7 @@ template <class V> struct TransposedDirectFormIState {
     V v, s1, s1_1, s2, s2_1, s3, s3_1, s4, s4_1;
 };
 
-struct TransposedDirectFormI : TransposedDirectFormIState<double> {
-    template <class V> using State = TransposedDirectFormIState<V>;
-
-    TransposedDirectFormI() : State<double>{0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0} {}
-    void reset() { *this = TransposedDirectFormI(); }
-
+struct TransposedDirectFormI : StateForm<TransposedDirectFormIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &) {
@@ -122,12 +116,7 @@ struct TransposedDirectFormI : TransposedDirectFormIState<double> {
 // y = b0 x + s1_1 (+ d in the first stage); s1_1 = b1 x - a1 y + s2_1; s2_1 = b2 x - a2 y.
 template <class V> struct TransposedDirectFormIIState { V s1, s1_1, s2, s2_1; };
 
-struct TransposedDirectFormII : TransposedDirectFormIIState<double> {
-    template <class V> using State = TransposedDirectFormIIState<V>;
-
-    TransposedDirectFormII() : State<double>{0.0, 0.0, 0.0, 0.0} {}
-    void reset() { *this = TransposedDirectFormII(); }
-
+struct TransposedDirectFormII : StateForm<TransposedDirectFormIIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &d) {
