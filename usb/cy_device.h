@@ -8,60 +8,11 @@
 #include <vector>
 
 #include "usb/cy_endpoint.h"
+#include "usb/descriptors.h"
 #include "usb/driver.h"
 #include "usb/interface_classes.h"
 
 namespace zvusb {
-
-struct InterfaceDescriptor {
-    uint8_t bInterfaceNumber = 0;
-    uint8_t bAlternateSetting = 0;
-    uint8_t bNumEndpoints = 0;
-    uint8_t bInterfaceClass = 0;
-    uint8_t bInterfaceSubClass = 0;
-    uint8_t bInterfaceProtocol = 0;
-    uint8_t iInterface = 0;
-    std::vector<EndpointDescriptor> endpoints;
-};
-
-struct ConfigurationDescriptor {
-    uint8_t bConfigurationValue = 0;
-    uint8_t bmAttributes = 0;
-    uint8_t bMaxPower = 0;
-    uint16_t wTotalLength = 0;
-    std::vector<InterfaceDescriptor> interfaces; // every alternate setting of every interface
-};
-
-#pragma pack(push, 1)
-struct DeviceDescriptor {
-    uint8_t bLength;
-    uint8_t bDescriptorType;
-    uint16_t bcdUSB;
-    uint8_t bDeviceClass;
-    uint8_t bDeviceSubClass;
-    uint8_t bDeviceProtocol;
-    uint8_t bMaxPacketSize0;
-    uint16_t idVendor;
-    uint16_t idProduct;
-    uint16_t bcdDevice;
-    uint8_t iManufacturer;
-    uint8_t iProduct;
-    uint8_t iSerialNumber;
-    uint8_t bNumConfigurations;
-};
-#pragma pack(pop)
-static_assert(sizeof(DeviceDescriptor) == 18, "device descriptor is 18 bytes");
-
-// The capabilities a BOS descriptor announced.
-struct BosDescriptor {
-    bool present = false;
-    bool usb20_extension = false;
-    uint32_t usb20_attributes = 0;
-    bool superspeed_capability = false;
-    uint16_t superspeed_speeds = 0;
-    bool container_id = false;
-    uint8_t container_uuid[16] = {};
-};
 
 class CCyDriverDevice {
   public:
@@ -99,7 +50,7 @@ class CCyDriverDevice {
 
     // Fields the library relies on.
     Guid interface_class;
-    uint8_t devices = 0;    // device count, refreshed by device_count()
+    uint8_t devices = 0;   // device count, refreshed by device_count()
     int device_index = -1; // index opened last
     DeviceDescriptor device_descriptor = {};
     std::u16string manufacturer, product, serial_number;
@@ -116,8 +67,32 @@ class CCyDriverDevice {
     uint32_t stack_version = 0;
     std::string friendly_name, device_name;
     uint32_t last_error = 0;
+    // Why the last open failed, in words for the user (for example the permission fix), or empty.
+    std::string open_problem;
 
   private:
+    // Open steps after the handle is open; false with last_error set (and the descriptor report
+    // written for malformed tables).
+    bool read_device();
+    bool read_strings();
+    bool read_bos();
+    void read_driver_data();
+    bool read_configurations();
+    bool select_initial_setting();
+    // A GET_DESCRIPTOR control request; the bytes received, or -1 when the request failed.
+    int get_descriptor(uint8_t type, uint8_t index, uint16_t language, uint8_t *buffer,
+                       uint16_t length);
+    // A descriptor whose header tells its full length (byte 0 or, with `total_at_2`, bytes 2-3):
+    // reads the header, then the whole, into `out` (the bytes received). False when a request
+    // fails.
+    bool get_whole_descriptor(uint8_t type, uint8_t index, uint16_t language,
+                              uint16_t header_length, bool total_at_2, std::vector<uint8_t> *out);
+    std::u16string read_string(uint8_t index);
+    // A driver query or setting without overlapped record; true only with the full length back.
+    bool driver_request(uint32_t code, void *buffer, uint32_t length);
+    void take_interface(const InterfaceDescriptor &interface);
+
+    std::vector<std::string> paths_; // device paths of the class, as last counted
     std::unique_ptr<DriverHandle> handle_;
     std::unique_ptr<CCyControlEndPoint> control_endpoint_;
     std::vector<std::unique_ptr<CCyUSBEndPoint>> endpoints_; // of the current alternate setting

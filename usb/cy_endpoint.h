@@ -43,8 +43,8 @@ class CCyUSBEndPoint {
     // Collects the result of a transfer begun with `context`; frees the context. `length` is the
     // requested length in and the transferred length out. Success = the request succeeded and
     // both statuses are 0.
-    virtual bool finish_transfer(uint8_t *buffer, int32_t &length, Overlapped *ov,
-                                 uint8_t *context, IsoPacketInfo *packets = nullptr);
+    virtual bool finish_transfer(uint8_t *buffer, int32_t &length, Overlapped *ov, uint8_t *context,
+                                 IsoPacketInfo *packets = nullptr);
 
     // True when the overlapped record's event is signalled within timeout_ms.
     bool wait_for_transfer(Overlapped *ov, uint32_t timeout_ms);

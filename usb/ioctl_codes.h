@@ -17,8 +17,8 @@ constexpr uint32_t kSetTransferSize = 0x220038;    // 5 bytes in/out: {address, 
 constexpr uint32_t kGetFriendlyName = 0x22003C;    // 256 bytes out (sync)
 constexpr uint32_t kGetDeviceName = 0x220040;      // 256 bytes out (sync)
 constexpr uint32_t kAbortPipe = 0x220044;          // 1 byte in: endpoint address
-constexpr uint32_t kSendNonEp0Direct = 0x22004B;   // record in, caller's buffer out: direct transfer
-constexpr uint32_t kGetDeviceSpeed = 0x22004C;     // 4 bytes out: 2 high speed, 4 SuperSpeed (sync)
+constexpr uint32_t kSendNonEp0Direct = 0x22004B; // record in, caller's buffer out: direct transfer
+constexpr uint32_t kGetDeviceSpeed = 0x22004C;   // 4 bytes out: 2 high speed, 4 SuperSpeed (sync)
 
 // Values of kGetDeviceSpeed.
 constexpr uint32_t kSpeedFull = 1;

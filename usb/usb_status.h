@@ -9,6 +9,7 @@ namespace zvusb {
 
 constexpr uint32_t kUsbStatusSuccess = 0;
 constexpr uint32_t kUsbStatusCrc = 0xC0000001;            // data error on the wire
+constexpr uint32_t kUsbStatusNotResponding = 0xC0000005;  // protocol error, no handshake
 constexpr uint32_t kUsbStatusStall = 0xC0000004;          // endpoint stalled the request
 constexpr uint32_t kUsbStatusDataOverrun = 0xC0000008;    // device sent more than asked
 constexpr uint32_t kUsbStatusDeviceGone = 0xC0007000;     // device unplugged

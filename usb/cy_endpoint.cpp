@@ -1,0 +1,328 @@
+#include "usb/cy_endpoint.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "usb/ioctl_codes.h"
+#include "usb/system_errors.h"
+
+namespace zvusb {
+
+namespace {
+
+// Pause after aborting a timed-out synchronous transfer, so the driver settles before the
+// caller's next request.
+constexpr uint32_t kAbortPauseMs = 50;
+// How long an abort waits for the driver to give the cancelled transfers back.
+constexpr uint32_t kAbortWaitMs = 1000;
+
+// A zeroed record of header + `extra` bytes, or null when memory is short.
+uint8_t *new_record(uint64_t extra) {
+    uint64_t size = kRecordHeaderSize + extra;
+    if (size > UINT32_MAX) return nullptr;
+    auto *record = new (std::nothrow) uint8_t[size];
+    if (record != nullptr) std::memset(record, 0, size);
+    return record;
+}
+
+TransferRecord *header(uint8_t *record) {
+    return reinterpret_cast<TransferRecord *>(record);
+}
+
+uint32_t packet_count(uint32_t length, uint32_t packet) {
+    return packet == 0 ? 0 : length / packet + (length % packet != 0 ? 1 : 0);
+}
+
+} // namespace
+
+uint32_t max_packet_size_of(const EndpointDescriptor &d) {
+    uint32_t size = (d.wMaxPacketSize & 0x7FFu) * (((d.wMaxPacketSize >> 11) & 3u) + 1);
+    if (d.has_companion) {
+        size *= uint32_t(d.ss_bMaxBurst) + 1;
+        if ((d.bmAttributes & 3) == 1) size *= (d.ss_bmAttributes & 3u) + 1;
+    }
+    return size;
+}
+
+CCyUSBEndPoint::CCyUSBEndPoint(DriverHandle *driver_handle, const EndpointDescriptor &d)
+    : handle(driver_handle), descriptor_length(d.bLength), descriptor_type(d.bDescriptorType),
+      address(d.bEndpointAddress), attributes(d.bmAttributes),
+      max_packet_size(uint16_t(max_packet_size_of(d))),
+      packets_per_frame(uint16_t(((d.wMaxPacketSize >> 11) & 3) + 1)), interval(d.bInterval),
+      ss_descriptor_length(d.ss_bLength), ss_descriptor_type(d.ss_bDescriptorType),
+      ss_max_burst(d.ss_bMaxBurst), ss_attributes(d.ss_bmAttributes),
+      bytes_per_interval(d.ss_wBytesPerInterval), direction_in((d.bEndpointAddress & 0x80) != 0) {
+    // A SuperSpeed isochronous endpoint may announce more than 16 bits' worth of bytes per service
+    // interval; the field keeps its 16-bit width and saturates.
+    uint32_t size = max_packet_size_of(d);
+    if (size > UINT16_MAX) max_packet_size = UINT16_MAX;
+}
+
+bool CCyUSBEndPoint::submit(uint32_t code, uint8_t *record, uint32_t record_length, void *out,
+                            uint32_t out_length, Overlapped *ov) {
+    if (handle == nullptr) {
+        last_error = kErrorInvalidHandle;
+        return false;
+    }
+    uint32_t returned = 0, error = kErrorSuccess;
+    bool ok =
+        handle->io_control(code, record, record_length, out, out_length, &returned, ov, &error);
+    driver_status = header(record)->driver_status;
+    usb_status = header(record)->usb_status;
+    last_error = ok ? uint32_t(kErrorSuccess) : error;
+    return ok || error == kErrorIoPending;
+}
+
+uint8_t *CCyUSBEndPoint::begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    if (length < 0 || (buffer == nullptr && length > 0) || ov == nullptr) {
+        last_error = kErrorInvalidParameter;
+        return nullptr;
+    }
+    uint8_t *record = new_record(0);
+    if (record == nullptr) {
+        last_error = kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    header(record)->endpoint_address = address;
+    submit(ioctl::kSendNonEp0Direct, record, kRecordHeaderSize, buffer, uint32_t(length), ov);
+    return record;
+}
+
+uint8_t *CCyUSBEndPoint::begin_buffered_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    if (length < 0 || (buffer == nullptr && length > 0) || ov == nullptr) {
+        last_error = kErrorInvalidParameter;
+        return nullptr;
+    }
+    uint8_t *record = new_record(uint32_t(length));
+    if (record == nullptr) {
+        last_error = kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    TransferRecord *h = header(record);
+    h->endpoint_address = address;
+    h->data_offset = kRecordHeaderSize;
+    h->data_length = uint32_t(length);
+    if (length > 0) std::memcpy(record + kRecordHeaderSize, buffer, size_t(length));
+    uint32_t size = kRecordHeaderSize + uint32_t(length);
+    submit(ioctl::kSendNonEp0Transfer, record, size, record, size, ov);
+    return record;
+}
+
+bool CCyUSBEndPoint::finish_transfer(uint8_t *buffer, int32_t &length, Overlapped *ov,
+                                     uint8_t *context, IsoPacketInfo *packets) {
+    const int32_t requested = length;
+    length = 0;
+    bytes_transferred = 0;
+    if (context == nullptr || ov == nullptr) return false;
+    TransferRecord *h = header(context);
+
+    uint32_t count = 0, error = kErrorSuccess;
+    bool ok = get_overlapped_result(*ov, &count, &error);
+    if (!ok && error == kErrorIoIncomplete) {
+        // Still in flight: the driver owns the record until it gives it back, so cancel and wait
+        // for that before the record is freed.
+        abort();
+        if (ov->event != nullptr) ov->event->wait(kAbortWaitMs);
+        ok = get_overlapped_result(*ov, &count, &error);
+        if (!ok && error == kErrorIoIncomplete) {
+            // Never given back: keep the record alive rather than free memory the driver may
+            // still write. This costs one record and happens only with a driver that ignores
+            // cancellation.
+            last_error = error;
+            return false;
+        }
+    }
+    if (!ok) last_error = error;
+
+    uint32_t received = count > h->data_offset ? count - h->data_offset : 0;
+    if (requested >= 0 && received > uint32_t(requested)) received = uint32_t(requested);
+    length = int32_t(received);
+    bytes_transferred = received;
+    usb_status = h->usb_status;
+    driver_status = h->driver_status;
+
+    if (direction_in && h->data_offset != 0 && received > 0 && buffer != nullptr) {
+        uint32_t n = received < h->data_length ? received : h->data_length;
+        std::memcpy(buffer, context + h->data_offset, n);
+    }
+    if (packets != nullptr && received > 0 && h->packet_table_length > 0) {
+        std::memcpy(packets, context + h->packet_table_offset, h->packet_table_length);
+    }
+    delete[] context;
+    return ok && usb_status == 0 && driver_status == 0;
+}
+
+bool CCyUSBEndPoint::wait_for_transfer(Overlapped *ov, uint32_t wait_ms) {
+    if (ov == nullptr || ov->event == nullptr) return false;
+    return ov->event->wait(wait_ms);
+}
+
+bool CCyUSBEndPoint::transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketInfo *packets) {
+    Event event;
+    Overlapped ov;
+    ov.event = &event;
+    uint8_t *context = begin_transfer(buffer, length, &ov);
+    if (context == nullptr) {
+        length = 0;
+        return false;
+    }
+    bool waited;
+    if (last_error == kErrorSuccess) {
+        waited = true;
+    } else if (last_error != kErrorIoPending) {
+        waited = false;
+    } else {
+        waited = wait_for_transfer(&ov, timeout_ms);
+        if (!waited) {
+            abort();
+            std::this_thread::sleep_for(std::chrono::milliseconds(kAbortPauseMs));
+        }
+    }
+    bool finished = finish_transfer(buffer, length, &ov, context, packets);
+    return waited && finished;
+}
+
+bool CCyUSBEndPoint::abort() {
+    if (handle == nullptr) return true;
+    Event event;
+    Overlapped ov;
+    ov.event = &event;
+    uint8_t ep = address;
+    uint32_t returned = 0, error = kErrorSuccess;
+    bool ok = handle->io_control(ioctl::kAbortPipe, &ep, 1, nullptr, 0, &returned, &ov, &error);
+    if (!ok && error == kErrorIoPending) event.wait(kAbortWaitMs);
+    return true;
+}
+
+bool CCyUSBEndPoint::reset() {
+    if (handle == nullptr) {
+        last_error = kErrorInvalidHandle;
+        return false;
+    }
+    uint8_t ep = address;
+    uint32_t returned = 0, error = kErrorSuccess;
+    bool ok = handle->io_control(ioctl::kResetPipe, &ep, 1, nullptr, 0, &returned, nullptr, &error);
+    last_error = ok ? uint32_t(kErrorSuccess) : error;
+    return ok;
+}
+
+bool CCyUSBEndPoint::set_transfer_size(uint32_t size) {
+    if (handle == nullptr) {
+        last_error = kErrorInvalidHandle;
+        return false;
+    }
+    if (max_packet_size > 0) {
+        uint64_t rounded = uint64_t(packet_count(size, max_packet_size)) * max_packet_size;
+        size = rounded > UINT32_MAX ? UINT32_MAX - UINT32_MAX % max_packet_size : uint32_t(rounded);
+    }
+    uint8_t request[5];
+    request[0] = address;
+    std::memcpy(request + 1, &size, sizeof size);
+    uint32_t returned = 0, error = kErrorSuccess;
+    bool ok = handle->io_control(ioctl::kSetTransferSize, request, sizeof request, request,
+                                 sizeof request, &returned, nullptr, &error);
+    last_error = ok ? uint32_t(kErrorSuccess) : error;
+    return ok;
+}
+
+CCyControlEndPoint::CCyControlEndPoint(DriverHandle *driver_handle, uint16_t packet_size)
+    : CCyUSBEndPoint(driver_handle, [packet_size] {
+          EndpointDescriptor d;
+          d.wMaxPacketSize = packet_size;
+          return d;
+      }()) {
+    max_packet_size = packet_size;
+    transfer_mode = kXferBuffered;
+}
+
+uint8_t *CCyControlEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    // wLength is 16 bits wide: longer data stages cannot be asked for.
+    if (length < 0 || length > UINT16_MAX || (buffer == nullptr && length > 0) || ov == nullptr) {
+        last_error = kErrorInvalidParameter;
+        return nullptr;
+    }
+    uint8_t *record = new_record(uint32_t(length));
+    if (record == nullptr) {
+        last_error = kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    TransferRecord *h = header(record);
+    h->bmRequestType = uint8_t((direction << 7) | ((request_type << 5) & 0x60) | (target & 0x1F));
+    h->bRequest = request_code;
+    h->wValue = value;
+    h->wIndex = index;
+    h->wLength = uint16_t(length);
+    h->timeout_s = timeout_ms >= 1 && timeout_ms <= 999 ? 1 : timeout_ms / 1000;
+    h->endpoint_address = 0;
+    h->data_offset = kRecordHeaderSize;
+    h->data_length = uint32_t(length);
+    if (length > 0) std::memcpy(record + kRecordHeaderSize, buffer, size_t(length));
+    direction_in = direction != 0;
+    uint32_t size = kRecordHeaderSize + uint32_t(length);
+    submit(ioctl::kSendEp0Control, record, size, record, size, ov);
+    return record;
+}
+
+uint8_t *CCyIsocEndPoint::begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    uint32_t packets = length > 0 ? packet_count(uint32_t(length), max_packet_size) : 0;
+    if (packets == 0 || buffer == nullptr || ov == nullptr) {
+        last_error = kErrorInvalidParameter;
+        return nullptr;
+    }
+    uint32_t table = packets * uint32_t(sizeof(IsoPacketInfo));
+    uint8_t *record = new_record(table);
+    if (record == nullptr) {
+        last_error = kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    TransferRecord *h = header(record);
+    h->endpoint_address = address;
+    h->packet_table_offset = kRecordHeaderSize;
+    h->packet_table_length = table;
+    submit(ioctl::kSendNonEp0Direct, record, kRecordHeaderSize + table, buffer, uint32_t(length),
+           ov);
+    return record;
+}
+
+uint8_t *CCyIsocEndPoint::begin_buffered_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    uint32_t packets = length > 0 ? packet_count(uint32_t(length), max_packet_size) : 0;
+    if (packets == 0 || buffer == nullptr || ov == nullptr) {
+        last_error = kErrorInvalidParameter;
+        return nullptr;
+    }
+    uint32_t table = packets * uint32_t(sizeof(IsoPacketInfo));
+    uint8_t *record = new_record(uint64_t(table) + uint32_t(length));
+    if (record == nullptr) {
+        last_error = kErrorNotEnoughMemory;
+        return nullptr;
+    }
+    TransferRecord *h = header(record);
+    h->endpoint_address = address;
+    h->packet_table_offset = kRecordHeaderSize;
+    h->packet_table_length = table;
+    h->data_offset = kRecordHeaderSize + table;
+    h->data_length = uint32_t(length);
+    std::memcpy(record + h->data_offset, buffer, size_t(length));
+    uint32_t size = h->data_offset + uint32_t(length);
+    submit(ioctl::kSendNonEp0Transfer, record, size, record, size, ov);
+    return record;
+}
+
+uint8_t *CCyIsocEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
+                                        : begin_buffered_transfer(buffer, length, ov);
+}
+
+uint8_t *CCyBulkEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
+                                        : begin_buffered_transfer(buffer, length, ov);
+}
+
+uint8_t *CCyInterruptEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
+                                        : begin_buffered_transfer(buffer, length, ov);
+}
+
+} // namespace zvusb

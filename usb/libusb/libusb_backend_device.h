@@ -1,0 +1,62 @@
+// A real detector reached through libusb's asynchronous API. The backend has no thread: its
+// transfers complete inside pump(), which the waiters of the transfers' events call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <libusb.h>
+
+#include "usb/backend_device.h"
+
+namespace zvusb {
+
+class LibusbBackendDevice : public BackendDevice {
+  public:
+    // Takes over `handle` with interface 0 claimed.
+    LibusbBackendDevice(libusb_context *context, libusb_device_handle *handle, std::string name);
+    // Cancels every transfer in flight, lets libusb give them back, releases the interface and
+    // closes the handle.
+    ~LibusbBackendDevice() override;
+    LibusbBackendDevice(const LibusbBackendDevice &) = delete;
+    LibusbBackendDevice &operator=(const LibusbBackendDevice &) = delete;
+
+    void pump(uint32_t timeout_ms) override;
+    void control(const ControlSetup &setup, uint8_t *data, uint32_t timeout_ms,
+                 Completion done) override;
+    void transfer(uint8_t endpoint, uint8_t *buffer, uint32_t length, IsoPacketInfo *packets,
+                  uint32_t npackets, uint32_t max_packet_size, Completion done) override;
+    void abort(uint8_t endpoint) override;
+    uint32_t reset_endpoint(uint8_t endpoint) override;
+    uint32_t alt_setting(uint8_t *alt) override;
+    uint32_t set_alt_setting(uint8_t alt) override;
+    uint32_t speed() override;
+    uint8_t address() override;
+    std::string name() override;
+    uint32_t max_packet_size(uint8_t endpoint) override;
+
+  private:
+    struct Pending;
+    struct EndpointInfo {
+        uint8_t address;
+        uint8_t type; // LIBUSB_TRANSFER_TYPE_*
+        uint32_t max_packet_size;
+    };
+
+    void submit(Pending *pending);
+    static void LIBUSB_CALL on_complete(libusb_transfer *transfer);
+    void finish(Pending *pending);
+    // Reads the endpoints of the selected alternate setting from the active configuration.
+    void load_endpoints();
+    const EndpointInfo *endpoint_info(uint8_t address) const;
+
+    libusb_context *context_;
+    libusb_device_handle *handle_;
+    std::string name_;
+    uint8_t alt_ = 0;
+    std::vector<EndpointInfo> endpoints_;
+    std::vector<Pending *> pending_;
+};
+
+} // namespace zvusb
