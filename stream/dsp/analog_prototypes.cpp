@@ -12,7 +12,7 @@ void AnalogLowPass::design(int num_poles) {
     clear();
     const double n = num_poles;
     for (int i = 0; i < num_poles / 2; ++i) {
-        const double theta = (2 * i + 1) * M_PI / (2.0 * n) + M_PI / 2.0;
+        const double theta = (2 * i + 1) * kPi / (2.0 * n) + kPi / 2.0;
         add_conjugate_pairs(std::polar(1.0, theta), infinity());
     }
     if (num_poles % 2 != 0) add_single(-1.0, infinity());
@@ -36,7 +36,7 @@ void AnalogLowPass::design(int num_poles, double ripple_db) {
     const double sinh_beta = std::sinh(beta);
     const double cosh_beta = std::cosh(beta);
     for (int i = 0; i < num_poles / 2; ++i) {
-        const double a = (2 * i + 1 - num_poles) * M_PI / (2.0 * n);
+        const double a = (2 * i + 1 - num_poles) * kPi / (2.0 * n);
         add_conjugate_pairs(complex_t(-sinh_beta * std::cos(a), cosh_beta * std::sin(a)),
                             infinity());
     }

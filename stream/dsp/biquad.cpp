@@ -51,7 +51,7 @@ complex_t BiquadBase::response(double normalized_frequency) const {
 }
 
 complex_t cascade_response(const BiquadBase *stages, int count, double normalized_frequency) {
-    const double w = 2.0 * M_PI * normalized_frequency;
+    const double w = 2.0 * kPi * normalized_frequency;
     const complex_t czn1 = std::polar(1.0, -w);
     const complex_t czn2 = std::polar(1.0, -2.0 * w);
     complex_t numerator = 1.0;

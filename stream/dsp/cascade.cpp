@@ -14,7 +14,7 @@ void Cascade::set_layout(const PoleZeroSet &digital) {
     for (int i = 0; i < num_stages_; ++i)
         stages_[i].set_pole_zero_pair(digital.pairs[i]);
     if (num_stages_ == 0) return;
-    const double gain = std::abs(response(digital.normal_frequency / (2.0 * M_PI)));
+    const double gain = std::abs(response(digital.normal_frequency / (2.0 * kPi)));
     stages_[0].apply_scale(digital.normal_gain / gain);
 }
 

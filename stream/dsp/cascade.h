@@ -17,11 +17,11 @@ class Cascade {
     // Complex gain at the frequency f, a fraction of the sample rate.
     complex_t response(double normalized_frequency) const;
 
+  protected:
     // One stage per pair of the set (as many as there is room for), then the numerator of the
     // first stage scaled so the gain at the set's normal frequency is its normal gain.
     void set_layout(const PoleZeroSet &digital);
 
-  protected:
     Cascade() = default;
     Cascade(const Cascade &) = default;
     Cascade &operator=(const Cascade &) = default;

@@ -26,7 +26,7 @@ class Filter {
     // Complex gain at the frequency f, a fraction of the sample rate.
     virtual complex_t response(double normalized_frequency) const = 0;
     virtual int channel_count() const = 0;
-    // Zeroes the state of every channel; the design stays.
+    // Zeroes the state of every channel and restarts its denormal constant; the design stays.
     virtual void reset() = 0;
     // Filters count samples of each of channel_count() channels in place.
     virtual void process(int count, double *const *channels) = 0;

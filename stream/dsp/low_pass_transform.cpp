@@ -14,7 +14,7 @@ complex_t transform(complex_t c, double f) {
 } // namespace
 
 void low_pass_transform(double normalized_cutoff, PoleZeroSet &digital, const PoleZeroSet &analog) {
-    const double f = std::tan(M_PI * normalized_cutoff);
+    const double f = std::tan(kPi * normalized_cutoff);
     digital.clear();
     for (int i = 0; i < analog.num_pairs(); ++i) {
         const PoleZeroPair &pair = analog.pairs[i];

@@ -9,6 +9,8 @@ namespace Dsp {
 
 using complex_t = std::complex<double>;
 
+constexpr double kPi = 3.14159265358979323846;
+
 // Highest filter order a pole/zero set has room for.
 constexpr int kMaxPoles = 16;
 

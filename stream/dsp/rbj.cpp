@@ -6,7 +6,7 @@ namespace Dsp {
 namespace RBJ {
 
 void LowPass::design(double sample_rate, double cutoff_frequency, double q) {
-    const double w0 = 2.0 * M_PI * (cutoff_frequency / sample_rate);
+    const double w0 = 2.0 * kPi * (cutoff_frequency / sample_rate);
     const double cs = std::cos(w0);
     const double alpha = std::sin(w0) / (2.0 * q);
     const double b0 = (1.0 - cs) / 2.0;

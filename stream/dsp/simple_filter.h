@@ -16,7 +16,7 @@ template <class D, int Channels, class StateForm> class SimpleFilter : public D 
   public:
     static constexpr int channel_count() { return Channels; }
 
-    // Zeroes the state of every channel.
+    // Zeroes the state of every channel and restarts its denormal constant.
     void reset() {
         for (auto &channel : channels_)
             channel.reset();

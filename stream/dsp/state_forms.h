@@ -23,17 +23,17 @@ inline StageCoefficients<double> stage_coefficients(const BiquadBase &s) {
 
 // What every form shares: its state fields as doubles, zero when made and after reset(), and
 // State<V>, the same fields over another value type, for the kernels.
-template <template <class> class StateOf> struct StateForm : StateOf<double> {
+template <template <class> class StateOf> struct StateFormBase : StateOf<double> {
     template <class V> using State = StateOf<V>;
 
-    StateForm() : StateOf<double>{} {}
+    StateFormBase() : StateOf<double>{} {}
     void reset() { static_cast<StateOf<double> &>(*this) = StateOf<double>{}; }
 };
 
 // y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 (+ d in the first stage).
 template <class V> struct DirectFormIState { V x2, y2, x1, y1; };
 
-struct DirectFormI : StateForm<DirectFormIState> {
+struct DirectFormI : StateFormBase<DirectFormIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &d) {
@@ -58,7 +58,7 @@ struct DirectFormI : StateForm<DirectFormIState> {
 // u = x - a1 w1 - a2 w2 (+ d in the first stage); y = b0 u + b1 w1 + b2 w2.
 template <class V> struct DirectFormIIState { V w1, w2; };
 
-struct DirectFormII : StateForm<DirectFormIIState> {
+struct DirectFormII : StateFormBase<DirectFormIIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &d) {
@@ -82,7 +82,7 @@ template <class V> struct TransposedDirectFormIState {
     V v, s1, s1_1, s2, s2_1, s3, s3_1, s4, s4_1;
 };
 
-struct TransposedDirectFormI : StateForm<TransposedDirectFormIState> {
+struct TransposedDirectFormI : StateFormBase<TransposedDirectFormIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &) {
@@ -116,7 +116,7 @@ struct TransposedDirectFormI : StateForm<TransposedDirectFormIState> {
 // y = b0 x + s1_1 (+ d in the first stage); s1_1 = b1 x - a1 y + s2_1; s2_1 = b2 x - a2 y.
 template <class V> struct TransposedDirectFormIIState { V s1, s1_1, s2, s2_1; };
 
-struct TransposedDirectFormII : StateForm<TransposedDirectFormIIState> {
+struct TransposedDirectFormII : StateFormBase<TransposedDirectFormIIState> {
     template <bool AddDenormal, class V>
     static DSP_ALWAYS_INLINE V step(const V &x, const StageCoefficients<V> &c, State<V> &s,
                                     const V &d) {
