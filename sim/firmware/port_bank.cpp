@@ -41,11 +41,16 @@ void PortBank::reset() {
     ports_ = {};
 }
 
+// Both conversions take the 64-bit path while the products fit (the first thousand seconds or
+// so of streaming), and wide arithmetic after that.
 uint64_t PortBank::clock_at(uint64_t sample) const {
+    if (sample <= kNever / kDeviceClockHz) return sample * kDeviceClockHz / samplerate_;
     return uint64_t((unsigned __int128)sample * kDeviceClockHz / samplerate_);
 }
 
 uint64_t PortBank::first_sample_at_clock(uint64_t clock) const {
+    if (clock <= (kNever - kDeviceClockHz) / samplerate_)
+        return (clock * samplerate_ + kDeviceClockHz - 1) / kDeviceClockHz;
     unsigned __int128 scaled = (unsigned __int128)clock * samplerate_ + kDeviceClockHz - 1;
     unsigned __int128 sample = scaled / kDeviceClockHz;
     return sample > kNever ? kNever : uint64_t(sample);
