@@ -31,19 +31,31 @@ SimpleFIRProcessor<T>::create(const ProcessingState<T> &state, uint64_t taps) {
     return std::unique_ptr<SimpleFIRProcessor>(new SimpleFIRProcessor(state, taps, window));
 }
 
+namespace {
+
+// a + b as the rounded sum plus its exact rounding error (no branch, no fused operations).
+inline void two_sum(double a, double b, double &sum, double &error) {
+    sum = a + b;
+    const double b_part = sum - a;
+    error = (a - (sum - b_part)) + (b - b_part);
+}
+
+} // namespace
+
 template <typename T> inline void SimpleFIRProcessor<T>::accumulate(double value) {
-    const double total = sum_ + value;
-    if (std::fabs(sum_) >= std::fabs(value))
-        compensation_ += (sum_ - total) + value;
-    else
-        compensation_ += (value - total) + sum_;
-    sum_ = total;
+    double error;
+    two_sum(sum_, value, sum_, error);
+    compensation_ += error;
 }
 
 template <typename T> inline void SimpleFIRProcessor<T>::push(T x) {
     T &oldest = window_[slot_];
-    accumulate(static_cast<double>(x));
-    accumulate(-static_cast<double>(oldest));
+    // The change first, so that only one addition per sample lies on each of the chains of the
+    // sum and of its compensation.
+    double change, change_error, error;
+    two_sum(static_cast<double>(x), -static_cast<double>(oldest), change, change_error);
+    two_sum(sum_, change, sum_, error);
+    compensation_ += error + change_error;
     oldest = x;
     if (++slot_ == taps_) {
         slot_ = 0;
