@@ -4,6 +4,9 @@
 
 #include "libzv/errors.h"
 #include "stream/calibrated_processor.h"
+#include "stream/dsp/dsp.h"
+#include "stream/filter_processor.h"
+#include "stream/simple_filter_processor.h"
 #include "stream/simple_fir_processor.h"
 
 const char *const kFilterNone = "none";
@@ -41,10 +44,83 @@ int build_fir(const ProcessorSetup<T> &setup, std::unique_ptr<Processor<T>> &pro
     return processor ? 0 : zv::set_error(zv::Error::out_of_memory);
 }
 
+// The designs run at sample rate 1 with the cutoff as a fraction of the sample rate.
+constexpr double kDesignSampleRate = 1.0;
+constexpr double kChebyshevRippleDb = 0.05;
+constexpr double kRbjQ = 1.0;
+
+template <typename T> double normalized_cutoff(const ProcessorSetup<T> &setup) {
+    return setup.cutoff / setup.samplerate;
+}
+
+template <int MaxOrder, class Form>
+using ButterworthFilter = Dsp::SimpleFilter<Dsp::Butterworth::LowPass<MaxOrder>, 1, Form>;
+template <int MaxOrder>
+using ChebyshevIFilter =
+    Dsp::SimpleFilter<Dsp::ChebyshevI::LowPass<MaxOrder>, 1, Dsp::DirectFormII>;
+using RbjFilter = Dsp::SimpleFilter<Dsp::RBJ::LowPass, 1, Dsp::DirectFormII>;
+template <int MaxOrder>
+using ParameterisedButterworth =
+    Dsp::FilterDesign<Dsp::Butterworth::Design::LowPass<MaxOrder>, 1, Dsp::DirectFormII>;
+
+template <typename T, int Order, class Form = Dsp::DirectFormII>
+int build_butterworth(const ProcessorSetup<T> &setup, std::unique_ptr<Processor<T>> &processor) {
+    using F = ButterworthFilter<Order, Form>;
+    const double w = normalized_cutoff(setup);
+    processor = std::make_unique<SimpleFilterProcessor<T, F>>(
+        setup.state, [w](F &f) { f.design(Order, kDesignSampleRate, w); });
+    return 0;
+}
+
+template <typename T, int MaxOrder, int Order = MaxOrder>
+int build_chebyshev_i(const ProcessorSetup<T> &setup, std::unique_ptr<Processor<T>> &processor) {
+    using F = ChebyshevIFilter<MaxOrder>;
+    const double w = normalized_cutoff(setup);
+    processor = std::make_unique<SimpleFilterProcessor<T, F>>(
+        setup.state, [w](F &f) { f.design(Order, kDesignSampleRate, w, kChebyshevRippleDb); });
+    return 0;
+}
+
+template <typename T>
+int build_rbj(const ProcessorSetup<T> &setup, std::unique_ptr<Processor<T>> &processor) {
+    const double w = normalized_cutoff(setup);
+    processor = std::make_unique<SimpleFilterProcessor<T, RbjFilter>>(
+        setup.state, [w](RbjFilter &f) { f.design(kDesignSampleRate, w, kRbjQ); });
+    return 0;
+}
+
+// The "badbutter" modes: first order at cutoff / MaxOrder (see FilterProcessor).
+template <typename T, int MaxOrder>
+int build_parameterised_butterworth(const ProcessorSetup<T> &setup,
+                                    std::unique_ptr<Processor<T>> &processor) {
+    processor = std::make_unique<FilterProcessor<T, ParameterisedButterworth<MaxOrder>>>(
+        setup.state, MaxOrder, setup.samplerate, setup.cutoff);
+    return 0;
+}
+
 // Every filter mode by name, with the processor it builds.
 template <typename T>
 const FilterMode<T> kFilterModes[] = {
     {kFilterNone, build_calibrated<T>},
+    {"badbutter2", build_parameterised_butterworth<T, 2>},
+    {"badbutter4", build_parameterised_butterworth<T, 4>},
+    {"badbutter8", build_parameterised_butterworth<T, 8>},
+    {"butterdfI2", build_butterworth<T, 2, Dsp::DirectFormI>},
+    {"butterdfII2", build_butterworth<T, 2, Dsp::DirectFormII>},
+    {"buttertdfI2", build_butterworth<T, 2, Dsp::TransposedDirectFormI>},
+    {"buttertdfII2", build_butterworth<T, 2, Dsp::TransposedDirectFormII>},
+    {"butterworth2", build_butterworth<T, 2>},
+    {kDecimationFilter, build_butterworth<T, 4>}, // "butterworth4"
+    {"butterworth6", build_butterworth<T, 6>},
+    {"butterworth8", build_butterworth<T, 8>},
+    {"rbj", build_rbj<T>},
+    {"chebyI2", build_chebyshev_i<T, 2>},
+    {"chebyI4", build_chebyshev_i<T, 4>},
+    {"chebyI6", build_chebyshev_i<T, 6>},
+    {"chebyI8", build_chebyshev_i<T, 8>},
+    {"chebyImax8but2", build_chebyshev_i<T, 8, 2>},
+    {"chebyImax8but4", build_chebyshev_i<T, 8, 4>},
+    {"chebyImax8but6", build_chebyshev_i<T, 8, 6>},
     {"fir", build_fir<T>},
 };
 
