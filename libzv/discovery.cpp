@@ -14,21 +14,21 @@
 #include "errors.h"
 #include "identity.h"
 #include "qualifying_devices.h"
-#include "usb/driver.h"
 
 namespace {
 
 using zvusb::CCyDriverDevice;
 
-// Prints the backend's line about a failed open, unless the same line was printed before.
-void report_open_problem(const zvusb::Guid &interface_class) {
+// Prints the transport's explanation of a failed open (for example the permission fix), unless
+// the same line was printed before: enumeration runs at every open, and the user needs to read
+// it once.
+void report_open_problem(const CCyDriverDevice &transport) {
     static std::string last_printed;
-    zvusb::Driver *driver = zvusb::driver_for_class(interface_class);
-    if (driver == nullptr) return;
-    std::string problem = driver->last_open_problem();
+    const std::string &problem = transport.open_problem;
     if (problem.empty() || problem == last_printed) return;
     last_printed = problem;
     std::fprintf(stderr, "%s\n", problem.c_str());
+    std::fflush(stderr);
 }
 
 // Makes the record for the device `transport` has open; the record takes the transport. Null,
@@ -71,7 +71,7 @@ WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
             uint8_t count = transport->device_count();
             for (uint8_t index = 0; index < count; ++index) {
                 if (!transport->open_device(index)) {
-                    report_open_problem(interface_class);
+                    report_open_problem(*transport);
                     continue;
                 }
                 const zv::QualifyingDevice *q =

@@ -14,6 +14,7 @@
 from libc.stdint cimport uint8_t, uint16_t, uint32_t, uint64_t
 from libzv cimport *
 
+include "zvpy_device_helpers.pxi"
 include "zvpy_device.pxi"
 include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"

@@ -21,3 +21,20 @@ def pytest_configure(config):
 @pytest.fixture
 def build_dir():
     return BUILD_DIR
+
+
+@pytest.fixture
+def attach():
+    """zvsim.attach, with every simulated detector unplugged before and after the test."""
+    import zvsim
+
+    zvsim.detach_all()
+    yield zvsim.attach
+    zvsim.detach_all()
+
+
+@pytest.fixture
+def sim(attach):
+    """A freshly attached simulated detector with the default identity (single-ended, 1550 nm,
+    firmware 1.0.2)."""
+    return attach()

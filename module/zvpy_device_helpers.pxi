@@ -1,0 +1,47 @@
+# Conversions and checks shared by the Device and _DDevice wrappers.
+
+from cpython.object cimport PyTypeObject, Py_TYPE
+
+# The class bodies run before the module body's own `import numpy`, and _DDevice.out_request's
+# default data array is made then; the module attribute is the same either way.
+import numpy
+
+
+cdef int _check_status(int status) except -1:
+    # A libzv status: non-zero raises Error, which reads the code and message libzv just stored.
+    if status != 0:
+        raise Error()
+    return 0
+
+
+cdef int _port_number(port, bint invalid_is_value_error) except? -1:
+    # The ZV_PORT_t number of a port_lookup key; an unknown key reaches nothing on the device.
+    if port not in port_lookup:
+        if invalid_is_value_error:
+            raise ValueError("invalid port")
+        raise Error("invalid port")
+    cdef int number = port_lookup[port]
+    return number
+
+
+cdef int _calibration_type(calibration_type) except? -1:
+    # The ZV_CALIBRATION_TYPE_t number of a calibrationtype_lookup key.
+    if calibration_type not in calibrationtype_lookup:
+        raise Error("Invalid calibration type")
+    cdef int number = calibrationtype_lookup[calibration_type]
+    return number
+
+
+cdef object _calibration_array(zv_calibration calibration):
+    # libzv reports a failed calibration query as the pair (0, 0); an unprogrammed pair is (1, 0).
+    if calibration.gain == 0.0 and calibration.offset == 0.0:
+        raise Error()
+    return numpy.array((calibration.gain, calibration.offset))
+
+
+cdef int _require_ndarray(name, value) except -1:
+    # The type check of an array argument; None passes, as for any typed argument.
+    if value is not None and not isinstance(value, numpy.ndarray):
+        raise TypeError("Argument '%.200s' has incorrect type (expected %.200s, got %.200s)" % (
+            name, "numpy.ndarray", (<bytes>Py_TYPE(value).tp_name).decode()))
+    return 0
