@@ -94,7 +94,7 @@ cdef class SimDevice:
 
     @property
     def speed(self) -> str:
-        """"super" or "high"."""
+        """Connection speed: "super" or "high"."""
         return "super" if self._sim.get().speed() == simapi.SPEED_SUPER else "high"
 
     @property

@@ -24,10 +24,9 @@ SampleLoop::SampleLoop(std::vector<uint16_t> words) {
 
 void SampleLoop::set_words(std::vector<uint16_t> words) {
     words_ = words.empty() ? default_ramp() : std::move(words);
-    const size_t copies = 1 + (kMinimumRun + words_.size() - 1) / words_.size();
-    unrolled_.resize(copies * words_.size());
-    for (size_t c = 0; c < copies; ++c)
-        std::copy(words_.begin(), words_.end(), unrolled_.begin() + c * words_.size());
+    unrolled_.resize(words_.size() + kMinimumRun);
+    for (size_t i = 0; i < unrolled_.size(); ++i)
+        unrolled_[i] = words_[i % words_.size()];
     position_ = 0;
 }
 

@@ -35,8 +35,8 @@ class SampleLoop {
 
   private:
     std::vector<uint16_t> words_;
-    // words_ repeated so that any position has a long contiguous run ahead: copies are few and
-    // large even when the loop is short.
+    // words_ continued cyclically by kMinimumRun words, so that any position has a long
+    // contiguous run ahead: copies are few and large even when the loop is short.
     std::vector<uint16_t> unrolled_;
     size_t position_ = 0;
     uint64_t produced_ = 0;
