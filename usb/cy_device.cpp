@@ -73,9 +73,11 @@ bool CCyDriverDevice::open_device(uint8_t index) {
     if (!handle_) {
         last_error = error != kErrorSuccess ? error : uint32_t(kErrorGenFailure);
         open_problem = driver->last_open_problem();
-        if (!open_problem.empty()) {
+        // The library opens index 0 twice (at construction and in its loop): say it once.
+        if (!open_problem.empty() && open_problem != reported_problem_) {
             std::fprintf(stderr, "%s\n", open_problem.c_str());
             std::fflush(stderr);
+            reported_problem_ = open_problem;
         }
         return false;
     }

@@ -11,12 +11,40 @@
 
 namespace zvtest {
 
+// The header's fields, unpacked so that test assertions may take references to them.
+struct RecordFields {
+    uint8_t bmRequestType, bRequest;
+    uint16_t wValue, wIndex, wLength;
+    uint32_t timeout_s;
+    uint8_t endpoint_address;
+    uint32_t driver_status, usb_status;
+    uint32_t packet_table_offset, packet_table_length, data_offset, data_length;
+};
+
+inline RecordFields fields_of(const void *record) {
+    zvusb::TransferRecord h;
+    std::memcpy(&h, record, sizeof h);
+    return RecordFields{h.bmRequestType,
+                        h.bRequest,
+                        h.wValue,
+                        h.wIndex,
+                        h.wLength,
+                        h.timeout_s,
+                        h.endpoint_address,
+                        h.driver_status,
+                        h.usb_status,
+                        h.packet_table_offset,
+                        h.packet_table_length,
+                        h.data_offset,
+                        h.data_length};
+}
+
 struct SpiedRequest {
     uint32_t code;
     uint32_t in_len;
     uint32_t out_len;
     bool same_buffer;
-    zvusb::TransferRecord header; // zero unless the input held a whole header
+    RecordFields header; // zero unless the input held a whole header
 };
 
 class SpyHandle : public zvusb::DriverHandle {
@@ -25,7 +53,7 @@ class SpyHandle : public zvusb::DriverHandle {
     bool io_control(uint32_t code, void *in, uint32_t in_len, void *out, uint32_t out_len,
                     uint32_t *returned, zvusb::Overlapped *ov, uint32_t *error) override {
         SpiedRequest r{code, in_len, out_len, in == out, {}};
-        if (in != nullptr && in_len >= sizeof r.header) std::memcpy(&r.header, in, sizeof r.header);
+        if (in != nullptr && in_len >= zvusb::kRecordHeaderSize) r.header = fields_of(in);
         requests.push_back(r);
         return inner_->io_control(code, in, in_len, out, out_len, returned, ov, error);
     }

@@ -238,6 +238,7 @@ TEST_F(DeviceOpenTest, RefusedOpenExplainsTheFixOnStandardError) {
     EXPECT_EQ(device.last_error, uint32_t(kErrorAccessDenied));
     EXPECT_EQ(device.open_problem, driver.problem);
     EXPECT_EQ(err, driver.problem + "\n");
+    EXPECT_EQ(open_capturing(device, &opened), "") << "said once per device object";
 }
 
 TEST_F(DeviceOpenTest, ClosingForgetsEverythingAndReopeningWorks) {

@@ -1,11 +1,16 @@
 // The libusb backend on a machine without a detector, and its error mapping.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
 
 #include "usb/cy_device.h"
 #include "usb/driver.h"
 #include "usb/libusb/libusb_errors.h"
+#include "usb/qualifying_devices.h"
 #include "usb/system_errors.h"
 #include "usb/usb_status.h"
 
@@ -61,6 +66,27 @@ TEST(LibusbErrors, MapOntoSystemErrors) {
     EXPECT_EQ(cancelled.error, uint32_t(kErrorOperationAborted));
     EXPECT_EQ(outcome_of_libusb(LIBUSB_TRANSFER_STALL).usb_status, kUsbStatusStall);
     EXPECT_NE(outcome_of_libusb(LIBUSB_TRANSFER_ERROR).usb_status, 0u);
+}
+
+TEST(UdevRule, GrantsAccessToEveryQualifyingDevice) {
+    std::ifstream file(ZV_SOURCE_ROOT "/udev/60-zv-hlm25.rules");
+    ASSERT_TRUE(file.good());
+    std::vector<std::string> rules;
+    for (std::string line; std::getline(file, line);)
+        if (!line.empty() && line[0] != '#') rules.push_back(line);
+    ASSERT_EQ(rules.size(), std::size(kQualifyingDevices));
+    for (const UsbId &id : kQualifyingDevices) {
+        char vendor[40], product[40];
+        std::snprintf(vendor, sizeof vendor, "ATTR{idVendor}==\"%04x\"", id.vendor);
+        std::snprintf(product, sizeof product, "ATTR{idProduct}==\"%04x\"", id.product);
+        bool found = false;
+        for (const std::string &rule : rules)
+            found |= rule.find(vendor) != std::string::npos &&
+                     rule.find(product) != std::string::npos &&
+                     rule.find("SUBSYSTEM==\"usb\"") != std::string::npos &&
+                     rule.find("MODE=\"0666\"") != std::string::npos;
+        EXPECT_TRUE(found) << vendor << " " << product;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fake_backend_device.h"
+#include "spy_handle.h"
 #include "usb/ioctl_codes.h"
 #include "usb/record_driver_handle.h"
 #include "usb/system_errors.h"
@@ -205,8 +206,7 @@ TEST_F(HandleTest, ClosingCompletesEveryRequestInFlightAndSignalsItsEvent) {
         // Signalled, and no pump left behind: this wait must not reach the destroyed backend.
         EXPECT_TRUE(events[i].wait(0));
         EXPECT_FALSE(events[i].wait(1));
-        TransferRecord h;
-        std::memcpy(&h, records[i].data(), sizeof h);
+        RecordFields h = fields_of(records[i].data());
         EXPECT_EQ(h.usb_status, kUsbStatusCanceled);
         EXPECT_EQ(h.driver_status, uint32_t(kErrorOperationAborted));
     }
