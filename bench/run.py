@@ -4,6 +4,8 @@ import subprocess
 import sys
 
 BENCHMARKS = []  # (title, command relative to the repository or build tree)
+BENCHMARKS.append(("acquisition: 100 million raw samples from the simulated detector",
+                   ["{python}", "bench/acquisition/run.py"]))
 
 
 def main():

@@ -3,12 +3,19 @@
 #include <cstdint>
 #include <optional>
 
+#include "acquisition_memory.h"
 #include "errors.h"
 #include "libzv.h"
 #include "sink_copy.h"
 #include "sink_trigger.h"
 
 namespace {
+
+// The collection writes every place of the destination: huge pages spare it most page faults.
+void advise_destination(uint16_t *buffer, uint64_t samples) {
+    if (samples <= SIZE_MAX / sizeof(uint16_t))
+        zv::advise_huge_pages(buffer, size_t(samples) * sizeof(uint16_t));
+}
 
 // Checks shared by every collection function, in order: the function's result when it ends
 // here (a count of 0 is done at once, without touching the device), nothing to go on.
@@ -26,6 +33,7 @@ int collect_bursts(zv_device *dev, uint16_t *buffer, ZV_TRIGGER_MODE_t mode, uin
     if (int status = zv::trigger_configure(record.trigger, mode)) return status;
     // No whole burst fits the buffer: there is nothing to collect.
     if (bursts == 0) return 0;
+    advise_destination(buffer, bursts * burst_length);
     return zv_collect(dev, zv::trigger_sink, &record);
 }
 
@@ -35,6 +43,7 @@ extern "C" {
 
 int zv_get_raw_data(zv_device *dev, uint16_t *buffer, uint64_t nsamples) {
     if (auto done = check_request(dev, buffer, nsamples)) return *done;
+    advise_destination(buffer, nsamples);
     zv::CopySinkRecord record{buffer, nsamples};
     return zv_collect(dev, zv::copy_sink, &record);
 }

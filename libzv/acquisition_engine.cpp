@@ -134,7 +134,7 @@ TransferCycle::Submit TransferCycle::submit(TransferSlot &slot) {
     std::memset(slot.packets, 0, sizeof slot.packets);
     slot.ov.status = zvusb::kErrorSuccess;
     slot.ov.bytes = 0;
-    slot.context = ep_.begin_transfer(slot.buffer.get(), int32_t(length_), &slot.ov);
+    slot.context = ep_.begin_transfer(slot.buffer, int32_t(length_), &slot.ov);
     const bool accepted = slot.context != nullptr && (ep_.last_error == zvusb::kErrorSuccess ||
                                                       ep_.last_error == zvusb::kErrorIoPending);
     if (!accepted) {
@@ -158,8 +158,7 @@ void TransferCycle::wait(TransferSlot &slot, Error failure, void (*report)()) {
 
 TransferCycle::Finish TransferCycle::finish(TransferSlot &slot) {
     int32_t length = int32_t(length_);
-    const bool ok =
-        ep_.finish_transfer(slot.buffer.get(), length, &slot.ov, slot.context, slot.packets);
+    const bool ok = ep_.finish_transfer(slot.buffer, length, &slot.ov, slot.context, slot.packets);
     slot.context = nullptr;
     slot.pending = false;
     if (ok) return Finish::ok;
@@ -179,7 +178,7 @@ bool TransferCycle::deliver(TransferSlot &slot) {
         if (packet.status != 0 || packet.length == 0 || packet.length > packet_size_) continue;
         const int n = int(packet.length / 2);
         const auto *samples =
-            reinterpret_cast<const uint16_t *>(slot.buffer.get() + size_t(k) * packet_size_);
+            reinterpret_cast<const uint16_t *>(slot.buffer + size_t(k) * packet_size_);
         if (is_data_loss_marker(samples, n)) {
             data_lost_ = 1;
             continue;

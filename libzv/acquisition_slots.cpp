@@ -1,27 +1,41 @@
 #include "acquisition_slots.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "acquisition_console.h"
+#include "acquisition_memory.h"
 #include "errors.h"
 
 namespace zv {
 
+void TransferSlots::FreeBlock::operator()(uint8_t *block) const {
+    std::free(block);
+}
+
 TransferSlots::~TransferSlots() = default;
 
 bool TransferSlots::set_up(uint32_t length) {
+    const size_t used = size_t(length) * kSlotCount;
+    const size_t size = (used / kHugePageSize + 1) * kHugePageSize;
+    block_.reset(static_cast<uint8_t *>(std::aligned_alloc(kHugePageSize, size)));
+    if (!block_) {
+        set_error(Error::out_of_memory);
+        return false;
+    }
+    advise_huge_pages(block_.get(), size);
+    std::memset(block_.get(), 0, used);
+
     bool ok = true;
     for (int i = 0; i < kSlotCount; ++i) {
         auto slot = std::unique_ptr<TransferSlot>(new (std::nothrow) TransferSlot);
-        if (slot) slot->buffer.reset(new (std::nothrow) uint8_t[length > 0 ? length : 1]);
-        if (!slot || !slot->buffer) {
+        if (!slot) {
             set_error(Error::out_of_memory);
             ok = false;
-            slots_[i] = std::move(slot);
             continue;
         }
-        std::memset(slot->buffer.get(), 0, length);
+        slot->buffer = block_.get() + size_t(i) * length;
         slot->event.reset(new (std::nothrow) zvusb::Event);
         if (!slot->event) {
             // Events only fail for want of memory here; the run must not look like a success.
@@ -37,6 +51,7 @@ bool TransferSlots::set_up(uint32_t length) {
 
 void TransferSlots::abandon(int index) {
     (void)slots_[index].release();
+    (void)block_.release();
 }
 
 } // namespace zv

@@ -16,7 +16,7 @@ constexpr int kSlotCount = 16;
 constexpr int kPacketsPerTransfer = 16;
 
 struct TransferSlot {
-    std::unique_ptr<uint8_t[]> buffer; // kPacketsPerTransfer packets of the maximum packet size
+    uint8_t *buffer = nullptr; // kPacketsPerTransfer packets of the maximum packet size
     zvusb::IsoPacketInfo packets[kPacketsPerTransfer] = {};
     std::unique_ptr<zvusb::Event> event;
     zvusb::Overlapped ov;
@@ -33,7 +33,7 @@ class TransferSlots {
     TransferSlots() = default;
     TransferSlots(const TransferSlots &) = delete;
     TransferSlots &operator=(const TransferSlots &) = delete;
-    // Frees every slot except those given up with abandon().
+    // Frees every slot unless one was given up with abandon().
     ~TransferSlots();
 
     // Allocates and zeroes every slot's buffer (`length` bytes) and packet table and creates its
@@ -44,11 +44,18 @@ class TransferSlots {
     // The slot, or null when it could not be allocated.
     TransferSlot *at(int index) { return slots_[index].get(); }
 
-    // Leaves a slot allocated for good: the driver may still write into its buffer, record and
-    // overlapped record, so freeing them would hand it freed memory.
+    // Leaves a slot, and the buffer block it is part of, allocated for good: the driver may
+    // still write into its buffer, record and overlapped record, so freeing them would hand it
+    // freed memory.
     void abandon(int index);
 
   private:
+    struct FreeBlock {
+        void operator()(uint8_t *block) const;
+    };
+    // The sixteen buffers in one block, aligned to and advised for huge pages: a collection
+    // allocates them afresh, and page by page they would cost thousands of faults.
+    std::unique_ptr<uint8_t, FreeBlock> block_;
     std::array<std::unique_ptr<TransferSlot>, kSlotCount> slots_;
 };
 
