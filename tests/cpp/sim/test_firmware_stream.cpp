@@ -88,6 +88,20 @@ TEST(SampleStream, PacketsNeverRunPastTheBufferOrTheDevicePacketSize) {
     EXPECT_EQ(buffer[(p + 100) / 2], (p / 2) % 16384); // packet 1 continues the ramp
 }
 
+TEST(SampleStream, OddHostPacketSizesGetWholeSamplesAtUnalignedOffsets) {
+    Firmware fw = streaming();
+    std::vector<uint8_t> buffer(3 * 1001, 0xAA);
+    std::vector<PacketResult> packets(3);
+    ASSERT_EQ(fw.stream_transfer(0x83, buffer.data(), uint32_t(buffer.size()), 1001,
+                                 packets.data(), 3),
+              StreamResult::completed);
+    for (const PacketResult &r : packets) EXPECT_EQ(r.length, 1000u);
+    // Packet 1 starts at byte 1001 and continues the ramp after packet 0's 500 samples.
+    EXPECT_EQ(buffer[1001] | buffer[1002] << 8, 500);
+    EXPECT_EQ(buffer[1001 + 998] | buffer[1001 + 999] << 8, 999);
+    EXPECT_EQ(buffer[1001 + 1000], 0xAA);
+}
+
 TEST(TestPatterns, CheckerboardAndUserPatternAlternateByAbsoluteSample) {
     DetectorConfig c;
     c.samples = {0x4000 | 1, 0x8000 | 2, 3};
