@@ -8,7 +8,7 @@ build_packages=(
     python3-venv libusb-1.0-0-dev libgtest-dev libbenchmark-dev python3-pytest python3-scipy
     python3-matplotlib
 )
-e2e_packages=(qemu-system-x86 busybox-static libusbredirparser-dev cpio zstd)
+e2e_packages=(qemu-system-x86 busybox-static libusbredirparser-dev cpio xz-utils)
 fuzz_packages=(clang libclang-rt-14-dev)
 
 groups=("${@:-build}")

@@ -1,0 +1,36 @@
+#include "e2e/guest/port_record.h"
+
+#include "e2e/guest/report.h"
+
+namespace zve2e {
+
+namespace {
+constexpr uint64_t kDeviceClockHz = 200000000;
+
+uint32_t get32(const uint8_t *at) {
+    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+}
+} // namespace
+
+PortState port_state(zv_device *dev, ZV_PORT_t port) {
+    uint8_t record[10] = {};
+    PortState s;
+    s.status = zv_port_status(dev, port, record);
+    s.mode = record[0];
+    s.level = record[1];
+    s.period = get32(record + 2);
+    s.threshold = get32(record + 6);
+    return s;
+}
+
+std::string describe(const PortState &s) {
+    return format("status %d, mode %u level %u period %u threshold %u", s.status, s.mode, s.level,
+                  s.period, s.threshold);
+}
+
+uint32_t clocks_for_samples(zv_device *dev, uint32_t samples) {
+    const uint32_t rate = zv_get_samplerate(dev);
+    return rate == 0 ? 0 : uint32_t(uint64_t(samples) * kDeviceClockHz / rate);
+}
+
+} // namespace zve2e

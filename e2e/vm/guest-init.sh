@@ -1,0 +1,25 @@
+#!/bin/sh
+# /init of the end-to-end test's virtual machine: loads the USB host controller driver, starts
+# udev (libusb learns of plugged and unplugged detectors from it), runs the guest program and
+# powers off. The host reads the guest program's exit status from the last line.
+export PATH=/bin LD_LIBRARY_PATH=/lib/zv
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /run
+uptime() { cut -d' ' -f1 /proc/uptime; }
+echo "e2e-init: booted in $(uptime) s"
+for module in $(cat /modules/order); do
+    insmod "/modules/$module.ko" || echo "e2e-init: insmod $module failed"
+done
+/lib/systemd/systemd-udevd --daemon || echo "e2e-init: udev did not start"
+echo "e2e-init: USB stack up at $(uptime) s"
+timeout 150 /bin/zv-e2e-guest
+status=$?
+if [ "$status" -ne 0 ]; then
+    echo "--- kernel messages about USB"
+    dmesg | grep -iE 'usb|xhci' | tail -40
+fi
+echo "e2e-init: finished at $(uptime) s"
+echo "e2e-init: guest program exit status $status"
+poweroff -f
