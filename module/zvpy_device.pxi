@@ -1,5 +1,7 @@
 # Device: one HLM25 detector.
 
+from libc.math cimport INFINITY
+
 cdef enum _Collection:
     _FREE_RUNNING
     _TRIGGERED
@@ -316,7 +318,7 @@ cdef class Device:
         self._check_idle()
         cdef double nm = float(wavelength)
         cdef double responsivity = zv_get_rel_responsivity(self.dev, nm)
-        if responsivity == float("inf"):
+        if responsivity == INFINITY:
             raise Error()
         return responsivity
 

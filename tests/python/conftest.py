@@ -38,3 +38,17 @@ def sim(attach):
     """A freshly attached simulated detector with the default identity (single-ended, 1550 nm,
     firmware 1.0.2)."""
     return attach()
+
+
+@pytest.fixture
+def opened(sim):
+    """Opens the fixture's detector with a zvpy class (Device by default) and clears its request
+    log, so a test sees only the requests it makes."""
+    import zvpy
+
+    def open_as(cls=zvpy.Device):
+        device = cls()
+        sim.clear_requests()
+        return device
+
+    return open_as

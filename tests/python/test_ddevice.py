@@ -8,10 +8,8 @@ import zvpy
 
 
 @pytest.fixture
-def dev(sim):
-    d = zvpy._DDevice()
-    sim.clear_requests()
-    return d
+def dev(opened):
+    return opened(zvpy._DDevice)
 
 
 def test_is_a_device(sim, dev):
@@ -99,6 +97,10 @@ def test_out_request_data(sim, dev):
     with pytest.raises(ValueError) as e:
         dev.out_request(0x21, data=numpy.zeros((2, 2), dtype=numpy.uint8))
     assert str(e.value) == "Buffer has wrong number of dimensions (expected 1, got 2)"
+    # A strided view is refused rather than sent as the bytes that follow its first element.
+    with pytest.raises(ValueError) as e:
+        dev.out_request(0x21, data=numpy.arange(8, dtype=numpy.uint8)[::-2])
+    assert str(e.value) == "ndarray is not C-contiguous"
     with pytest.raises(TypeError) as e:
         dev.out_request(0x21, data=[1, 2])
     assert str(e.value) == \

@@ -12,10 +12,8 @@ def port_record(mode, level=0, period=0, threshold=0):
 
 
 @pytest.fixture
-def dev(sim):
-    d = zvpy.Device()
-    sim.clear_requests()
-    return d
+def dev(opened):
+    return opened()
 
 
 def test_feature_properties(sim, dev):
