@@ -1,5 +1,5 @@
 // Vector kernel: the stages of a cascade run side by side, one stage per lane of an AVX2
-// register, lane k working on the sample k * kLag steps behind lane 0. A stage's recursion
+// register, lane k working on the sample a few steps (k * kLag) behind lane 0. A stage's recursion
 // then overlaps the others' instead of waiting for them, while each lane still performs
 // exactly the scalar arithmetic of its stage. The denormal constant reaches lane 0 only; the
 // other lanes add -0.0, which leaves every value, zeros included, unchanged.
@@ -27,10 +27,6 @@ namespace kernels {
 
 namespace {
 
-// Steps by which each lane trails the one before: room for a stage's output to reach the
-// next lane without stalling the recursions. Even, so the denormal sign is fixed per slot.
-constexpr int kLag = 2;
-
 #pragma GCC push_options
 #pragma GCC target("avx2")
 
@@ -54,6 +50,10 @@ void run_lanes(int count, T *samples, const BiquadBase *stages, Form *states,
                DenormalConstant &denormal) {
     constexpr int kWidth = sizeof(V) / sizeof(double);
     static_assert(S >= 2 && S <= kWidth, "one stage per lane");
+    // Steps by which each lane trails the one before: room for a stage's output to reach the
+    // next lane (a slower shuffle across four lanes) without stalling the recursions. Even, so
+    // the sign of the denormal constant is fixed per slot.
+    constexpr int kLag = kWidth == 2 ? 2 : 4;
     constexpr std::int64_t kPipelineDelay = (S - 1) * kLag;
     using State = typename Form::template State<V>;
 
@@ -85,25 +85,26 @@ void run_lanes(int count, T *samples, const BiquadBase *stages, Form *states,
 
     // Step n: lane k filters sample n - k * kLag. Steps where some lane has no sample (the
     // pipeline filling or draining) keep that lane's state as it was.
-    auto block = [&](std::int64_t n0, auto masked) {
-        for_each_slot(std::make_integer_sequence<int, kLag>{}, [&](auto slot) {
-            const std::int64_t n = n0 + slot;
-            const V &d = slot % 2 == 0 ? d_even : d_odd;
-            if constexpr (decltype(masked)::value) {
-                const double x0 = n < n_samples ? static_cast<double>(samples[n]) : 0.0;
-                const State before = s;
-                y[slot] = Form::template step<true>(shift_in(y[slot], x0), c, s, d);
-                const V step_index = V{} + static_cast<double>(n);
-                const auto active = (step_index >= lane_start) & (step_index < lane_end);
-                Form::zip(s, before, [&](V &now, const V &was) { now = active ? now : was; });
-                const std::int64_t out = n - kPipelineDelay;
-                if (out >= 0 && out < n_samples) samples[out] = static_cast<T>(y[slot][S - 1]);
-            } else {
-                const double x0 = static_cast<double>(samples[n]);
-                y[slot] = Form::template step<true>(shift_in(y[slot], x0), c, s, d);
-                samples[n - kPipelineDelay] = static_cast<T>(y[slot][S - 1]);
-            }
-        });
+    auto block = [&](std::int64_t n0, auto masked) __attribute__((always_inline)) {
+        for_each_slot(
+            std::make_integer_sequence<int, kLag>{}, [&](auto slot) __attribute__((always_inline)) {
+                const std::int64_t n = n0 + slot;
+                const V &d = slot % 2 == 0 ? d_even : d_odd;
+                if constexpr (decltype(masked)::value) {
+                    const double x0 = n < n_samples ? static_cast<double>(samples[n]) : 0.0;
+                    const State before = s;
+                    y[slot] = Form::template step<true>(shift_in(y[slot], x0), c, s, d);
+                    const V step_index = V{} + static_cast<double>(n);
+                    const auto active = (step_index >= lane_start) & (step_index < lane_end);
+                    Form::zip(s, before, [&](V &now, const V &was) { now = active ? now : was; });
+                    const std::int64_t out = n - kPipelineDelay;
+                    if (out >= 0 && out < n_samples) samples[out] = static_cast<T>(y[slot][S - 1]);
+                } else {
+                    const double x0 = static_cast<double>(samples[n]);
+                    y[slot] = Form::template step<true>(shift_in(y[slot], x0), c, s, d);
+                    samples[n - kPipelineDelay] = static_cast<T>(y[slot][S - 1]);
+                }
+            });
     };
 
     std::int64_t n = 0;
