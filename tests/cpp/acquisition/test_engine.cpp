@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,25 @@ class Engine : public SimDetectorTest {
     // at loop position `start`.
     uint64_t packet_start(uint64_t start, uint64_t k) const { return (start + k * packet) % kLoop; }
 
+    // `count` streamed packet numbers from 64 on (the first after the four discarded
+    // transfers), leaving out `skipped`.
+    static std::vector<uint64_t> delivered(size_t count, const std::set<uint64_t> &skipped = {}) {
+        std::vector<uint64_t> packets;
+        for (uint64_t k = 64; packets.size() < count; ++k)
+            if (skipped.count(k) == 0) packets.push_back(k);
+        return packets;
+    }
+
+    // The sink saw exactly the streamed packets `packets`, each whole and in order.
+    void expect_packets(const Recorder &r, uint64_t start, const std::vector<uint64_t> &packets) {
+        ASSERT_EQ(r.calls.size(), packets.size());
+        for (size_t i = 0; i < r.calls.size(); ++i) {
+            EXPECT_EQ(r.calls[i].first, packet_start(start, packets[i])) << "call " << i;
+            EXPECT_EQ(uint64_t(r.calls[i].count), packet) << "call " << i;
+            EXPECT_TRUE(r.calls[i].contiguous) << "call " << i;
+        }
+    }
+
     int collect(Recorder &r) { return zv_collect(dev, Recorder::sink, &r); }
 
     // The run's console output.
@@ -76,14 +96,10 @@ TEST_F(Engine, FirstFourTransfersAreDiscardedAndPacketsFollowInOrder) {
     ASSERT_EQ(collect(r), 0);
     EXPECT_EQ(zv_get_error(), 0);
     EXPECT_STREQ(zv_get_error_string(), "success");
-    ASSERT_EQ(r.calls.size(), 40u);
-    for (size_t i = 0; i < r.calls.size(); ++i) {
-        // Packet 0 delivered is packet 64 streamed: four transfers of sixteen went before it.
-        EXPECT_EQ(r.calls[i].first, packet_start(start, 64 + i)) << "call " << i;
-        EXPECT_EQ(uint64_t(r.calls[i].count), packet) << "call " << i;
-        EXPECT_TRUE(r.calls[i].contiguous) << "call " << i;
-        EXPECT_EQ(r.calls[i].data_lost, 0);
-    }
+    // Packet 0 delivered is packet 64 streamed: four transfers of sixteen went before it.
+    expect_packets(r, start, delivered(40));
+    for (const Call &call : r.calls)
+        EXPECT_EQ(call.data_lost, 0);
     EXPECT_EQ(detector->alt_setting(), 0);
 }
 
@@ -107,11 +123,7 @@ TEST_F(Engine, OverLongAndBadStatusPacketsAreSkipped) {
     Recorder r;
     r.stop_after = 40;
     ASSERT_EQ(collect(r), 0);
-    std::vector<uint64_t> expected; // streamed packet numbers that reach the sink
-    for (uint64_t k = 64; expected.size() < 40; ++k)
-        if (k != 5 * 16 + 3 && k != 6 * 16 + 0) expected.push_back(k);
-    for (size_t i = 0; i < r.calls.size(); ++i)
-        EXPECT_EQ(r.calls[i].first, packet_start(start, expected[i])) << "call " << i;
+    expect_packets(r, start, delivered(40, {5 * 16 + 3, 6 * 16 + 0}));
 }
 
 TEST_F(Engine, TransferWithErrorStatusIsDeliveredAndReported) {
@@ -124,9 +136,7 @@ TEST_F(Engine, TransferWithErrorStatusIsDeliveredAndReported) {
     EXPECT_EQ(out, "error status found");
     EXPECT_EQ(zv_get_error(), 32);
     EXPECT_STREQ(zv_get_error_string(), "generic usb error");
-    ASSERT_EQ(r.calls.size(), 48u);
-    for (size_t i = 0; i < r.calls.size(); ++i)
-        EXPECT_EQ(r.calls[i].first, packet_start(start, 64 + i)) << "call " << i;
+    expect_packets(r, start, delivered(48));
 }
 
 TEST_F(Engine, ErrorStatusDuringStartUpIsDiscardedSilently) {
@@ -144,12 +154,10 @@ TEST_F(Engine, DataLossMarkerRaisesTheFlagOnTheNextDelivery) {
     Recorder r;
     r.stop_after = 30;
     ASSERT_EQ(collect(r), 0);
-    for (size_t i = 0; i < r.calls.size(); ++i) {
-        // The marker packet itself carries no samples and is not delivered.
-        const uint64_t k = 64 + i + (i >= 18 ? 1 : 0);
-        EXPECT_EQ(r.calls[i].first, packet_start(start, k)) << "call " << i;
+    // The marker packet itself carries no samples and is not delivered; the next one is flagged.
+    expect_packets(r, start, delivered(30, {5 * 16 + 2}));
+    for (size_t i = 0; i < r.calls.size(); ++i)
         EXPECT_EQ(r.calls[i].data_lost, i == 18 ? 1 : 0) << "call " << i;
-    }
 }
 
 TEST_F(Engine, CopySinkPrintsTheDataLossWarning) {
