@@ -63,7 +63,8 @@ struct WalkResult {
 };
 
 // Builds a record for each attached detector in search order and offers it to `keep`; the first
-// record it keeps ends the walk. Records not kept are released and leave no device open.
+// record it keeps ends the walk. Records not kept are released, so when the walk ends only a kept
+// record holds a device open.
 WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
     try {
         for (const zvusb::Guid &interface_class : zvusb::kInterfaceClasses) {
