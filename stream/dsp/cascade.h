@@ -10,7 +10,6 @@ namespace Dsp {
 class Cascade {
   public:
     int num_stages() const { return num_stages_; }
-    int max_stages() const { return max_stages_; }
     const BiquadBase *stages() const { return stages_; }
     const BiquadBase &stage(int index) const { return stages_[index]; }
 
