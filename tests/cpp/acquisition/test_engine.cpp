@@ -199,6 +199,8 @@ TEST_F(Engine, UnpluggingMidCollectionFailsCleanly) {
     // The rest of the transfer in hand is still delivered; nothing after it.
     EXPECT_EQ(r.calls.size(), 16u);
     EXPECT_NE(out.find("failed to resubmit transfer: "), std::string::npos) << out;
+    // Transfers resubmitted before the unplug complete with an error while draining.
+    EXPECT_NE(out.find("final finish data failed\n"), std::string::npos) << out;
     EXPECT_STREQ(zv_get_error_string(), "starting transfer failed");
 
     // Later collections fail at once.
