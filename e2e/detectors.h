@@ -33,6 +33,8 @@ struct Detector {
     // The detector is unplugged, and plugged in again `replug_ms` later.
     StreamEvent unplug;
     uint32_t replug_ms;
+    // A vendor request code the detector never answers, as if its firmware hung (0: none).
+    uint8_t unanswered_request;
 };
 
 // Isochronous service interval announced by the servers: bInterval 4, one packet per
@@ -60,7 +62,8 @@ constexpr Detector kDetectors[] = {
      {{2.5e-3f, -1.25f}, {2.5e-2f, -12.5f}, {0.75f, 0.125f}, {0.0f, 0.0f}, {0, 0}, {0, 0}},
      {0, 0},
      {0, 0},
-     0},
+     0,
+     0x7E},
     {"superspeed",
      "HLM25-D00002VL",
      "HLM25 Balanced 760nm FL",
@@ -72,7 +75,8 @@ constexpr Detector kDetectors[] = {
      {{1e-3f, 0.5f}, {2e-3f, 1.0f}, {0.3f, 0.01f}, {0.4f, 0.02f}, {5e-3f, 2.0f}, {0.6f, 0.03f}},
      {superspeed_collection::kDataLoss, 200},
      {superspeed_collection::kUnplug, 300},
-     1500},
+     1500,
+     0},
     {"unprogrammed",
      "HLM25-X00003IC",
      "HLM25 ???nm ??",
@@ -84,6 +88,7 @@ constexpr Detector kDetectors[] = {
      {},
      {0, 0},
      {0, 0},
+     0,
      0},
 };
 

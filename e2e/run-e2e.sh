@@ -109,7 +109,7 @@ if ! grep -q 'e2e-init: booted' "$logs/guest.log"; then
     show_logs
     fail "the virtual machine did not start its init (QEMU exit status $qemu_status)"
 fi
-boot_time=$(sed -n 's/^e2e-init: booted in \([0-9.]*\) s.*/\1/p' "$logs/guest.log" | tr -d '\r')
+boot_time=$(sed -n 's/.*e2e-init: booted in \([0-9.]*\) s.*/\1/p' "$logs/guest.log" | tr -d '\r')
 summary=$(grep -a '^zv-e2e-guest: \(PASS\|FAIL\)' "$logs/guest.log" | tr -d '\r')
 if grep -qa '^e2e-init: guest program exit status 0' "$logs/guest.log"; then
     echo "e2e: PASSED: $summary; guest kernel booted in ${boot_time} s, virtual machine ran" \

@@ -10,6 +10,10 @@ const char *expected_serial(const Detector &detector) {
     return unprogrammed(detector) ? "unknown" : detector.serial;
 }
 
+const char *serial_piece(const Detector &detector) {
+    return unprogrammed(detector) ? "nknow" : detector.serial + 6;
+}
+
 int collect_raw(Attached &a, std::vector<uint16_t> &samples) {
     ++a.collections;
     return zv_get_raw_data(a.dev, samples.data(), samples.size());

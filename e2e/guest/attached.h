@@ -21,6 +21,8 @@ struct Attached {
 // The detector's serial as the library reports it ("unknown" for the unprogrammed one).
 const char *expected_serial(const Detector &detector);
 bool unprogrammed(const Detector &detector);
+// A piece of the serial that only this detector's serial contains.
+const char *serial_piece(const Detector &detector);
 
 // Plain, triggered and burst collections into `samples` (sized by the caller); return the status.
 int collect_raw(Attached &a, std::vector<uint16_t> &samples);

@@ -18,11 +18,6 @@ const zv_device_info *listed(const zv_device_info *infos, int n, const Detector 
     return nullptr;
 }
 
-// A piece of the serial that only this detector's serial contains.
-const char *serial_piece(const Detector &d) {
-    return unprogrammed(d) ? "nknow" : d.serial + 6;
-}
-
 int expected_speed(const Detector &d) {
     return d.link == Link::superspeed ? 4 : 3;
 }

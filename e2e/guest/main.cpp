@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <unistd.h>
 
 #include "e2e/guest/steps.h"
@@ -33,8 +34,14 @@ void step(const std::string &name) {
     report.section(name);
 }
 
-std::string on(const Attached &a, const char *what) {
-    return format("%s: %s", a.detector->name, what);
+struct Step {
+    Attached &on;
+    const char *name;
+    std::function<void(Report &, Attached &)> run;
+};
+
+void check_plain(Report &r, Attached &a) {
+    check_plain_collection(r, a, kPlainSamples);
 }
 
 } // namespace
@@ -58,46 +65,34 @@ int main() {
             std::printf("zv-e2e-guest: FAIL (%s could not be opened)\n", a.detector->name);
             return 1;
         }
+    // The table's order: high speed, SuperSpeed, unprogrammed.
     Attached &high = all[0], &super = all[1], &blank = all[2];
-
-    step(on(high, "vendor requests"));
-    check_requests(report, high);
-    step(on(high, "features"));
-    check_features(report, high);
-    step(on(high, "plain collection"));
-    check_plain_collection(report, high, kPlainSamples);
-    step(on(high, "test patterns"));
-    check_test_patterns(report, high);
-    step(on(high, "ports"));
-    check_ports(report, high);
-    step(on(high, "triggered collection"));
-    check_triggered_collection(report, high);
-    step(on(high, "bursts"));
-    check_burst_collection(report, high);
-    step(on(high, "pulse"));
-    check_pulse_trigger(report, high);
-    step(on(high, "reset"));
-    check_reset(report, high);
-    step(on(high, "calibrations"));
-    check_calibrations(report, high);
-
-    step(on(super, "calibrations"));
-    check_calibrations(report, super);
-    step(on(super, "old-firmware ports"));
-    check_old_firmware_ports(report, super);
-    step(on(super, "plain collection"));
-    check_plain_collection(report, super, kPlainSamples);
-    step(on(super, "triggered collection"));
-    check_triggered_collection(report, super);
-    step(on(super, "pulse"));
-    check_pulse_trigger(report, super);
-    step(on(super, "data loss"));
-    check_data_loss(report, super);
-    step(on(super, "unplugged during a collection"));
-    check_unplug(report, super, high);
-
-    step(on(blank, "calibrations"));
-    check_calibrations(report, blank);
+    const Step steps[] = {
+        {high, "vendor requests", check_requests},
+        {high, "features", check_features},
+        {high, "plain collection", check_plain},
+        {high, "test patterns", check_test_patterns},
+        {high, "ports", check_ports},
+        {high, "triggered collection", check_triggered_collection},
+        {high, "bursts", check_burst_collection},
+        {high, "pulse", check_pulse_trigger},
+        {high, "reset", check_reset},
+        {high, "calibrations", check_calibrations},
+        {super, "calibrations", check_calibrations},
+        {super, "old-firmware ports", check_old_firmware_ports},
+        // The order of the collections on this detector places its server's events.
+        {super, "plain collection", check_plain},
+        {super, "triggered collection", check_triggered_collection},
+        {super, "pulse", check_pulse_trigger},
+        {super, "data loss", check_data_loss},
+        {super, "unplugged during a collection",
+         [&high](Report &r, Attached &a) { check_unplug(r, a, high); }},
+        {blank, "calibrations", check_calibrations},
+    };
+    for (const Step &s : steps) {
+        step(format("%s: %s", s.on.detector->name, s.name));
+        s.run(report, s.on);
+    }
 
     step("close");
     for (Attached &a : all)

@@ -6,10 +6,6 @@ namespace zve2e {
 
 namespace {
 constexpr uint64_t kDeviceClockHz = 200000000;
-
-uint32_t get32(const uint8_t *at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
 } // namespace
 
 PortState port_state(zv_device *dev, ZV_PORT_t port) {
@@ -18,8 +14,8 @@ PortState port_state(zv_device *dev, ZV_PORT_t port) {
     s.status = zv_port_status(dev, port, record);
     s.mode = record[0];
     s.level = record[1];
-    s.period = get32(record + 2);
-    s.threshold = get32(record + 6);
+    s.period = little_endian32(record + 2);
+    s.threshold = little_endian32(record + 6);
     return s;
 }
 

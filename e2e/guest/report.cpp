@@ -39,6 +39,10 @@ std::string format(const char *format, ...) {
     return text;
 }
 
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 std::string last_error() {
     return format("code %d (%s)", zv_get_error(), zv_get_error_string());
 }

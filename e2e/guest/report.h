@@ -2,6 +2,7 @@
 // with what was seen), so the host shows the whole log when anything fails.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace zve2e {
@@ -28,6 +29,9 @@ class Report {
 
 // printf-style formatting into a string.
 std::string format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Seconds gone since `start`.
+double seconds_since(std::chrono::steady_clock::time_point start);
 
 // The library's last error as "code N (message)".
 std::string last_error();

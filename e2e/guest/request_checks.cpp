@@ -1,7 +1,9 @@
 // Vendor requests through the libusb backend: the identity block, data in both directions, a
 // request without data, stalled requests in both directions and endpoint 0 working after them.
+#include <chrono>
 #include <cstring>
 
+#include "e2e/guest/port_record.h"
 #include "e2e/guest/steps.h"
 
 namespace zve2e {
@@ -17,21 +19,43 @@ constexpr uint8_t kUnknownRequest = 0x7F;
 constexpr uint8_t kClockDivideRegister = 11;
 constexpr uint16_t kNoSuchPort = 9;
 constexpr size_t kIdentitySize = 72;
-
-uint32_t get32(const uint8_t *at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
+constexpr uint32_t kShortTimeoutMs = 500;
+// A request that times out must end well within this.
+constexpr double kLateSeconds = 3;
 
 bool identity_matches(const uint8_t *block, const Detector &d) {
     if (block[1] != d.firmware[0] || block[2] != d.firmware[1] || block[3] != d.firmware[2])
         return false;
     if (std::strncmp(reinterpret_cast<const char *>(block + 4), d.serial, 15) != 0) return false;
-    if (block[19] != 14 || get32(block + 20) != d.samplerate) return false;
+    if (block[19] != 14 || little_endian32(block + 20) != d.samplerate) return false;
     return std::memcmp(block + 24, d.calibrations, sizeof d.calibrations) == 0;
 }
 
 bool error_is(int code, const char *message) {
     return zv_get_error() == code && std::strcmp(zv_get_error_string(), message) == 0;
+}
+
+// Requests the detector never answers end after their time-out, and the next request works.
+void check_unanswered(Report &report, Attached &a) {
+    const uint8_t code = a.detector->unanswered_request;
+    if (code == 0) return;
+    uint8_t data[4] = {};
+    for (bool in : {true, false}) {
+        const auto start = std::chrono::steady_clock::now();
+        const int status =
+            in ? zv_in_request(a.dev, code, 0, 0, data, sizeof data, kShortTimeoutMs)
+               : zv_out_request(a.dev, code, 0, 0, data, sizeof data, kShortTimeoutMs);
+        const double took = seconds_since(start);
+        report.check(status == 32 &&
+                         error_is(32, in ? "usb in request error" : "usb out request error") &&
+                         took >= kShortTimeoutMs / 1e3 && took < kLateSeconds,
+                     in ? "an IN request left unanswered times out"
+                        : "an OUT request left unanswered times out",
+                     format("status %d after %.2f s, %s", status, took, last_error().c_str()));
+    }
+    const int clock = zv_read_feature(a.dev, ZV_FEATURE_ADCCLOCK);
+    report.check(clock == 1, "endpoint 0 works after the time-outs",
+                 format("feature reads %d", clock));
 }
 
 } // namespace
@@ -82,6 +106,7 @@ void check_requests(Report &report, Attached &a) {
     const int clock = zv_read_feature(dev, ZV_FEATURE_ADCCLOCK);
     report.check(clock == 1, "endpoint 0 works after the stalls",
                  format("feature reads %d", clock));
+    check_unanswered(report, a);
     report.check(error_is(32, "usb out request error"),
                  "a later success leaves the stored error in place", last_error());
 }

@@ -19,14 +19,6 @@ constexpr int kReplugSeconds = 20;
 constexpr useconds_t kPollMicros = 250000;
 constexpr size_t kSamplesAfterReplug = 20000;
 
-double seconds_since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-const char *serial_piece(const Detector &d) {
-    return d.serial + 6;
-}
-
 } // namespace
 
 void check_unplug(Report &report, Attached &a, Attached &other) {

@@ -20,6 +20,7 @@ namespace zve2e {
 namespace {
 
 constexpr uint8_t kDirectionIn = 0x80;
+constexpr uint8_t kTypeVendor = 2;
 constexpr uint8_t kStandardSetConfiguration = 9;
 constexpr uint8_t kStandardGetInterface = 10;
 constexpr uint8_t kStandardSetInterface = 11;
@@ -129,6 +130,7 @@ void RedirDetector::plug() {
 
 void RedirDetector::unplug(double now) {
     stop_stream();
+    unanswered_.clear();
     usbredirparser_send_device_disconnect(parser_);
     plugged_ = false;
     awaiting_disconnect_ack_ =
@@ -237,6 +239,12 @@ void RedirDetector::on_control(uint64_t id, usb_redir_control_packet_header *h, 
     if (!in && data) std::memcpy(stage.data(), data, std::min<size_t>(size_t(len), stage.size()));
     if (data) usbredirparser_free_packet_data(parser_, data);
 
+    if (plugged_ && ((h->requesttype >> 5) & 3) == kTypeVendor &&
+        h->request == settings_.detector->unanswered_request) {
+        log_line("control %02x %02x: not answered", h->requesttype, h->request);
+        unanswered_.emplace_back(id, *h);
+        return;
+    }
     zvsim::ControlResult result{true, 0};
     if (!plugged_) {
         h->status = usb_redir_ioerror;
@@ -334,6 +342,19 @@ void RedirDetector::on_stop_iso_stream(uint64_t id, uint8_t endpoint) {
     usbredirparser_send_iso_stream_status(parser_, id, &status);
 }
 
+void RedirDetector::on_cancel(uint64_t id) {
+    for (auto i = unanswered_.begin(); i != unanswered_.end(); ++i) {
+        if (i->first != id) continue;
+        usb_redir_control_packet_header reply = i->second;
+        reply.status = usb_redir_cancelled;
+        reply.length = 0;
+        usbredirparser_send_control_packet(parser_, id, &reply, nullptr, 0);
+        unanswered_.erase(i);
+        log_line("control %02x %02x: cancelled by the host", reply.requesttype, reply.request);
+        return;
+    }
+}
+
 void RedirDetector::on_disconnect_ack() {
     awaiting_disconnect_ack_ = false;
 }
@@ -381,8 +402,7 @@ void RedirDetector::install_callbacks(usbredirparser *p) {
     p->stop_iso_stream_func = [](void *priv, uint64_t id, usb_redir_stop_iso_stream_header *h) {
         self(priv)->on_stop_iso_stream(id, h->endpoint);
     };
-    // Every packet is answered as soon as it arrives, so there is nothing left to cancel.
-    p->cancel_data_packet_func = [](void *, uint64_t) {};
+    p->cancel_data_packet_func = [](void *priv, uint64_t id) { self(priv)->on_cancel(id); };
     p->device_disconnect_ack_func = [](void *priv) { self(priv)->on_disconnect_ack(); };
 }
 

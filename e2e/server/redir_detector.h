@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdint>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <usbredirparser.h>
 
@@ -51,6 +53,7 @@ class RedirDetector {
     void on_start_iso_stream(uint64_t id, const usb_redir_start_iso_stream_header *h);
     void on_stop_iso_stream(uint64_t id, uint8_t endpoint);
     void on_disconnect_ack();
+    void on_cancel(uint64_t id);
     static void install_callbacks(usbredirparser *p);
 
     int read_socket(uint8_t *data, int count);
@@ -74,6 +77,8 @@ class RedirDetector {
     bool streaming_ = false;
     uint32_t collection_packets_ = 0;
     uint64_t iso_id_ = 0;
+    // Control requests left unanswered (the host cancels them when it gives up).
+    std::vector<std::pair<uint64_t, usb_redir_control_packet_header>> unanswered_;
 
     // For the log.
     uint64_t requests_ = 0, stalls_ = 0, packets_sent_ = 0;
