@@ -75,39 +75,53 @@ bool CCyUSBEndPoint::submit(uint32_t code, uint8_t *record, uint32_t record_leng
     return ok || error == kErrorIoPending;
 }
 
-uint8_t *CCyUSBEndPoint::begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+uint8_t *CCyUSBEndPoint::new_transfer_record(const uint8_t *buffer, int32_t length, Overlapped *ov,
+                                             uint64_t extra) {
     if (length < 0 || (buffer == nullptr && length > 0) || ov == nullptr) {
         last_error = kErrorInvalidParameter;
         return nullptr;
     }
-    uint8_t *record = new_record(0);
-    if (record == nullptr) {
-        last_error = kErrorNotEnoughMemory;
-        return nullptr;
-    }
-    header(record)->endpoint_address = address;
-    submit(ioctl::kSendNonEp0Direct, record, kRecordHeaderSize, buffer, uint32_t(length), ov);
+    uint8_t *record = new_record(extra);
+    if (record == nullptr) last_error = kErrorNotEnoughMemory;
     return record;
 }
 
-uint8_t *CCyUSBEndPoint::begin_buffered_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
-    if (length < 0 || (buffer == nullptr && length > 0) || ov == nullptr) {
-        last_error = kErrorInvalidParameter;
-        return nullptr;
-    }
-    uint8_t *record = new_record(uint32_t(length));
-    if (record == nullptr) {
-        last_error = kErrorNotEnoughMemory;
-        return nullptr;
-    }
+uint8_t *CCyUSBEndPoint::begin_data_transfer(uint8_t *buffer, int32_t length, Overlapped *ov,
+                                             uint32_t packets, bool buffered) {
+    const uint32_t table = packets * uint32_t(sizeof(IsoPacketInfo));
+    const uint64_t data = buffered && length > 0 ? uint64_t(length) : 0;
+    uint8_t *record = new_transfer_record(buffer, length, ov, table + data);
+    if (record == nullptr) return nullptr;
     TransferRecord *h = header(record);
     h->endpoint_address = address;
-    h->data_offset = kRecordHeaderSize;
-    h->data_length = uint32_t(length);
-    if (length > 0) std::memcpy(record + kRecordHeaderSize, buffer, size_t(length));
-    uint32_t size = kRecordHeaderSize + uint32_t(length);
+    if (packets > 0) {
+        h->packet_table_offset = kRecordHeaderSize;
+        h->packet_table_length = table;
+    }
+    if (!buffered) {
+        submit(ioctl::kSendNonEp0Direct, record, kRecordHeaderSize + table, buffer,
+               uint32_t(length), ov);
+        return record;
+    }
+    h->data_offset = kRecordHeaderSize + table;
+    h->data_length = uint32_t(data);
+    if (data > 0) std::memcpy(record + h->data_offset, buffer, size_t(data));
+    const uint32_t size = h->data_offset + h->data_length;
     submit(ioctl::kSendNonEp0Transfer, record, size, record, size, ov);
     return record;
+}
+
+uint8_t *CCyUSBEndPoint::begin_in_mode(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
+                                        : begin_buffered_transfer(buffer, length, ov);
+}
+
+uint8_t *CCyUSBEndPoint::begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return begin_data_transfer(buffer, length, ov, 0, false);
+}
+
+uint8_t *CCyUSBEndPoint::begin_buffered_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return begin_data_transfer(buffer, length, ov, 0, true);
 }
 
 bool CCyUSBEndPoint::finish_transfer(uint8_t *buffer, int32_t &length, Overlapped *ov,
@@ -239,15 +253,12 @@ CCyControlEndPoint::CCyControlEndPoint(DriverHandle *driver_handle, uint16_t pac
 
 uint8_t *CCyControlEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
     // wLength is 16 bits wide: longer data stages cannot be asked for.
-    if (length < 0 || length > UINT16_MAX || (buffer == nullptr && length > 0) || ov == nullptr) {
+    if (length > UINT16_MAX) {
         last_error = kErrorInvalidParameter;
         return nullptr;
     }
-    uint8_t *record = new_record(uint32_t(length));
-    if (record == nullptr) {
-        last_error = kErrorNotEnoughMemory;
-        return nullptr;
-    }
+    uint8_t *record = new_transfer_record(buffer, length, ov, uint64_t(length < 0 ? 0 : length));
+    if (record == nullptr) return nullptr;
     TransferRecord *h = header(record);
     h->bmRequestType = uint8_t((direction << 7) | ((request_type << 5) & 0x60) | (target & 0x1F));
     h->bRequest = request_code;
@@ -265,64 +276,36 @@ uint8_t *CCyControlEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Ove
     return record;
 }
 
-uint8_t *CCyIsocEndPoint::begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+// An isochronous transfer of L bytes has ceil(L / P) packets; none (P = 0 or L = 0) starts
+// nothing.
+uint8_t *CCyIsocEndPoint::begin_isochronous(uint8_t *buffer, int32_t length, Overlapped *ov,
+                                            bool buffered) {
     uint32_t packets = length > 0 ? packet_count(uint32_t(length), max_packet_size) : 0;
-    if (packets == 0 || buffer == nullptr || ov == nullptr) {
+    if (packets == 0) {
         last_error = kErrorInvalidParameter;
         return nullptr;
     }
-    uint32_t table = packets * uint32_t(sizeof(IsoPacketInfo));
-    uint8_t *record = new_record(table);
-    if (record == nullptr) {
-        last_error = kErrorNotEnoughMemory;
-        return nullptr;
-    }
-    TransferRecord *h = header(record);
-    h->endpoint_address = address;
-    h->packet_table_offset = kRecordHeaderSize;
-    h->packet_table_length = table;
-    submit(ioctl::kSendNonEp0Direct, record, kRecordHeaderSize + table, buffer, uint32_t(length),
-           ov);
-    return record;
+    return begin_data_transfer(buffer, length, ov, packets, buffered);
+}
+
+uint8_t *CCyIsocEndPoint::begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
+    return begin_isochronous(buffer, length, ov, false);
 }
 
 uint8_t *CCyIsocEndPoint::begin_buffered_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
-    uint32_t packets = length > 0 ? packet_count(uint32_t(length), max_packet_size) : 0;
-    if (packets == 0 || buffer == nullptr || ov == nullptr) {
-        last_error = kErrorInvalidParameter;
-        return nullptr;
-    }
-    uint32_t table = packets * uint32_t(sizeof(IsoPacketInfo));
-    uint8_t *record = new_record(uint64_t(table) + uint32_t(length));
-    if (record == nullptr) {
-        last_error = kErrorNotEnoughMemory;
-        return nullptr;
-    }
-    TransferRecord *h = header(record);
-    h->endpoint_address = address;
-    h->packet_table_offset = kRecordHeaderSize;
-    h->packet_table_length = table;
-    h->data_offset = kRecordHeaderSize + table;
-    h->data_length = uint32_t(length);
-    std::memcpy(record + h->data_offset, buffer, size_t(length));
-    uint32_t size = h->data_offset + uint32_t(length);
-    submit(ioctl::kSendNonEp0Transfer, record, size, record, size, ov);
-    return record;
+    return begin_isochronous(buffer, length, ov, true);
 }
 
 uint8_t *CCyIsocEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
-    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
-                                        : begin_buffered_transfer(buffer, length, ov);
+    return begin_in_mode(buffer, length, ov);
 }
 
 uint8_t *CCyBulkEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
-    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
-                                        : begin_buffered_transfer(buffer, length, ov);
+    return begin_in_mode(buffer, length, ov);
 }
 
 uint8_t *CCyInterruptEndPoint::begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) {
-    return transfer_mode == kXferDirect ? begin_direct_transfer(buffer, length, ov)
-                                        : begin_buffered_transfer(buffer, length, ov);
+    return begin_in_mode(buffer, length, ov);
 }
 
 } // namespace zvusb

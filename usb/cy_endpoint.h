@@ -82,6 +82,16 @@ class CCyUSBEndPoint {
     // Hands a record to the driver with request `code`; copies its statuses and notes the error.
     bool submit(uint32_t code, uint8_t *record, uint32_t record_length, void *out,
                 uint32_t out_length, Overlapped *ov);
+    // A zeroed record of header + `extra` bytes after the checks every begin makes; null with
+    // last_error set when the arguments are unusable or memory is short.
+    uint8_t *new_transfer_record(const uint8_t *buffer, int32_t length, Overlapped *ov,
+                                 uint64_t extra);
+    // Begins a transfer on a data endpoint with a packet table of `packets` entries (0 for bulk
+    // and interrupt), the data in the caller's buffer (direct) or in the record (buffered).
+    uint8_t *begin_data_transfer(uint8_t *buffer, int32_t length, Overlapped *ov, uint32_t packets,
+                                 bool buffered);
+    // Slot 0 in direct mode, slot 1 in buffered mode.
+    uint8_t *begin_in_mode(uint8_t *buffer, int32_t length, Overlapped *ov);
 };
 
 // Maximum packet size of an endpoint descriptor (with its companion, when present).
@@ -107,6 +117,9 @@ class CCyIsocEndPoint : public CCyUSBEndPoint {
     uint8_t *begin_direct_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) override;
     uint8_t *begin_buffered_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) override;
     uint8_t *begin_transfer(uint8_t *buffer, int32_t length, Overlapped *ov) override;
+
+  private:
+    uint8_t *begin_isochronous(uint8_t *buffer, int32_t length, Overlapped *ov, bool buffered);
 };
 
 class CCyBulkEndPoint : public CCyUSBEndPoint {

@@ -55,6 +55,9 @@ void put_u32(uint8_t *out, uint32_t value) {
 } // namespace
 
 struct RecordDriverHandle::Request {
+    Request(uint8_t ep, Overlapped *overlapped, TransferRecord *header, uint32_t base,
+            uint32_t most)
+        : endpoint(ep), ov(overlapped), record(header), count_base(base), max_bytes(most) {}
     uint8_t endpoint = 0;
     Overlapped *ov = nullptr;
     TransferRecord *record = nullptr;
@@ -116,9 +119,9 @@ bool RecordDriverHandle::io_control(uint32_t code, void *in, uint32_t in_len, vo
     case ioctl::kSendEp0Control:
         return control(in_bytes, in_len, out_bytes, out_len, ov, returned, error);
     case ioctl::kSendNonEp0Transfer:
-        return buffered(in_bytes, in_len, out_bytes, out_len, ov, returned, error);
     case ioctl::kSendNonEp0Direct:
-        return direct(in_bytes, in_len, out_bytes, out_len, ov, returned, error);
+        return data_transfer(code == ioctl::kSendNonEp0Direct, in_bytes, in_len, out_bytes, out_len,
+                             ov, returned, error);
     default:
         break;
     }
@@ -224,12 +227,8 @@ bool RecordDriverHandle::control(uint8_t *in, uint32_t in_len, uint8_t *out, uin
     uint32_t timeout_ms =
         uint32_t(std::min<uint64_t>(uint64_t(h->timeout_s) * 1000, UINT32_MAX - kSyncLimitMs));
 
-    auto request = std::make_shared<Request>();
-    request->endpoint = 0;
-    request->ov = ov;
-    request->record = h;
-    request->count_base = h->data_offset;
-    request->max_bytes = h->wLength;
+    auto request =
+        std::make_shared<Request>(0, ov, h, uint32_t(h->data_offset), uint32_t(h->wLength));
     request->wait_limit_ms = kSyncLimitMs + timeout_ms;
     return run(
         request,
@@ -237,68 +236,33 @@ bool RecordDriverHandle::control(uint8_t *in, uint32_t in_len, uint8_t *out, uin
         returned, error);
 }
 
-bool RecordDriverHandle::buffered(uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_len,
-                                  Overlapped *ov, uint32_t *returned, uint32_t *error) {
-    uint8_t *rec = record_buffer(in, in_len, out, out_len);
-    if (rec == nullptr) {
-        *error = kErrorInvalidParameter;
-        return false;
-    }
+bool RecordDriverHandle::data_transfer(bool direct, uint8_t *in, uint32_t in_len, uint8_t *out,
+                                       uint32_t out_len, Overlapped *ov, uint32_t *returned,
+                                       uint32_t *error) {
+    // A buffered record is in/out and carries the data; a direct record carries only the packet
+    // table, and the data goes straight to the output buffer.
+    uint8_t *rec = direct ? in : record_buffer(in, in_len, out, out_len);
+    const uint32_t rec_len = direct ? in_len : out_len;
     auto *h = reinterpret_cast<TransferRecord *>(rec);
-    if (!record_layout_ok(*h, out_len, out_len) || (h->endpoint_address & 0x7F) == 0) {
+    if (rec == nullptr || rec_len < kRecordHeaderSize ||
+        (direct && out == nullptr && out_len > 0) || !record_layout_ok(*h, rec_len, rec_len) ||
+        (h->endpoint_address & 0x7F) == 0) {
         *error = kErrorInvalidParameter;
         return false;
     }
-    uint8_t endpoint = h->endpoint_address;
-    uint32_t npackets = h->packet_table_length / sizeof(IsoPacketInfo);
+    const uint8_t endpoint = h->endpoint_address;
+    const uint32_t npackets = h->packet_table_length / sizeof(IsoPacketInfo);
     auto *packets =
         npackets > 0 ? reinterpret_cast<IsoPacketInfo *>(rec + h->packet_table_offset) : nullptr;
-    uint8_t *data = rec + h->data_offset;
-    uint32_t length = h->data_length;
-    uint32_t packet = packet_size(endpoint, length, npackets);
+    uint8_t *data = direct ? out : rec + h->data_offset;
+    const uint32_t length = direct ? out_len : h->data_length;
+    const uint32_t packet = packet_size(endpoint, length, npackets);
 
-    auto request = std::make_shared<Request>();
-    request->endpoint = endpoint;
-    request->ov = ov;
-    request->record = h;
-    request->count_base = h->data_offset;
-    request->max_bytes = length;
+    auto request = std::make_shared<Request>(endpoint, ov, h, direct ? 0 : h->data_offset, length);
     return run(
         request,
         [&](Completion done) {
             backend_->transfer(endpoint, data, length, packets, npackets, packet, std::move(done));
-        },
-        returned, error);
-}
-
-bool RecordDriverHandle::direct(uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_len,
-                                Overlapped *ov, uint32_t *returned, uint32_t *error) {
-    if (in == nullptr || in_len < kRecordHeaderSize || (out == nullptr && out_len > 0)) {
-        *error = kErrorInvalidParameter;
-        return false;
-    }
-    auto *h = reinterpret_cast<TransferRecord *>(in);
-    // The record carries only the packet table; the data goes straight to the output buffer.
-    if (!record_layout_ok(*h, in_len, in_len) || (h->endpoint_address & 0x7F) == 0) {
-        *error = kErrorInvalidParameter;
-        return false;
-    }
-    uint8_t endpoint = h->endpoint_address;
-    uint32_t npackets = h->packet_table_length / sizeof(IsoPacketInfo);
-    auto *packets =
-        npackets > 0 ? reinterpret_cast<IsoPacketInfo *>(in + h->packet_table_offset) : nullptr;
-    uint32_t packet = packet_size(endpoint, out_len, npackets);
-
-    auto request = std::make_shared<Request>();
-    request->endpoint = endpoint;
-    request->ov = ov;
-    request->record = h;
-    request->count_base = 0;
-    request->max_bytes = out_len;
-    return run(
-        request,
-        [&](Completion done) {
-            backend_->transfer(endpoint, out, out_len, packets, npackets, packet, std::move(done));
         },
         returned, error);
 }

@@ -44,10 +44,9 @@ class RecordDriverHandle : public DriverHandle {
                uint32_t *returned, uint32_t *error);
     bool control(uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_len, Overlapped *ov,
                  uint32_t *returned, uint32_t *error);
-    bool buffered(uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_len, Overlapped *ov,
-                  uint32_t *returned, uint32_t *error);
-    bool direct(uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_len, Overlapped *ov,
-                uint32_t *returned, uint32_t *error);
+    // A buffered (record in/out) or direct (record in, data out) transfer on a data endpoint.
+    bool data_transfer(bool direct, uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_len,
+                       Overlapped *ov, uint32_t *returned, uint32_t *error);
     // Cancels the endpoint's requests and lets the backend complete them (bounded).
     void abort_endpoint(uint8_t endpoint);
 

@@ -73,16 +73,9 @@ void LibusbBackendDevice::pump(uint32_t timeout_ms) {
 
 void LibusbBackendDevice::control(const ControlSetup &setup, uint8_t *data, uint32_t timeout_ms,
                                   Completion done) {
-    libusb_transfer *t = libusb_alloc_transfer(0);
-    if (t == nullptr) {
-        done(kUsbStatusSuccess, kErrorNotEnoughMemory, 0);
-        return;
-    }
-    auto *p = new Pending;
-    p->owner = this;
-    p->transfer = t;
-    p->endpoint = 0;
-    p->done = std::move(done);
+    Pending *p = new_pending(0, 0, done);
+    if (p == nullptr) return;
+    libusb_transfer *t = p->transfer;
     p->control_buffer.assign(LIBUSB_CONTROL_SETUP_SIZE + size_t(setup.wLength), 0);
     p->control_data = data;
     p->control_length = setup.wLength;
@@ -106,16 +99,9 @@ void LibusbBackendDevice::transfer(uint8_t endpoint, uint8_t *buffer, uint32_t l
         done(kUsbStatusSuccess, kErrorInvalidParameter, 0);
         return;
     }
-    libusb_transfer *t = libusb_alloc_transfer(iso ? int(npackets) : 0);
-    if (t == nullptr) {
-        done(kUsbStatusSuccess, kErrorNotEnoughMemory, 0);
-        return;
-    }
-    auto *p = new Pending;
-    p->owner = this;
-    p->transfer = t;
-    p->endpoint = endpoint;
-    p->done = std::move(done);
+    Pending *p = new_pending(endpoint, iso ? int(npackets) : 0, done);
+    if (p == nullptr) return;
+    libusb_transfer *t = p->transfer;
     if (iso) {
         p->packets = packets;
         p->npackets = npackets;
@@ -139,6 +125,21 @@ void LibusbBackendDevice::transfer(uint8_t endpoint, uint8_t *buffer, uint32_t l
                                       &LibusbBackendDevice::on_complete, p, 0);
     }
     submit(p);
+}
+
+LibusbBackendDevice::Pending *LibusbBackendDevice::new_pending(uint8_t endpoint, int packets,
+                                                               Completion &done) {
+    libusb_transfer *t = libusb_alloc_transfer(packets);
+    if (t == nullptr) {
+        done(kUsbStatusSuccess, kErrorNotEnoughMemory, 0);
+        return nullptr;
+    }
+    auto *p = new Pending;
+    p->owner = this;
+    p->transfer = t;
+    p->endpoint = endpoint;
+    p->done = std::move(done);
+    return p;
 }
 
 void LibusbBackendDevice::submit(Pending *p) {

@@ -44,6 +44,9 @@ class LibusbBackendDevice : public BackendDevice {
         uint32_t max_packet_size;
     };
 
+    // A transfer record for `endpoint` with `packets` isochronous packets, owning `done`; null
+    // (with `done` called) when memory is short.
+    Pending *new_pending(uint8_t endpoint, int packets, Completion &done);
     void submit(Pending *pending);
     static void LIBUSB_CALL on_complete(libusb_transfer *transfer);
     void finish(Pending *pending);
