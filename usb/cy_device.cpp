@@ -1,7 +1,6 @@
 #include "usb/cy_device.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "usb/descriptor_fault.h"
@@ -72,13 +71,8 @@ bool CCyDriverDevice::open_device(uint8_t index) {
     handle_ = driver->open(paths_[index], &error);
     if (!handle_) {
         last_error = error != kErrorSuccess ? error : uint32_t(kErrorGenFailure);
+        // The library tells the user (once, however often it enumerates).
         open_problem = driver->last_open_problem();
-        // The library opens index 0 twice (at construction and in its loop): say it once.
-        if (!open_problem.empty() && open_problem != reported_problem_) {
-            std::fprintf(stderr, "%s\n", open_problem.c_str());
-            std::fflush(stderr);
-            reported_problem_ = open_problem;
-        }
         return false;
     }
     // The control endpoint carries the descriptor requests; its packet size is fixed once the

