@@ -45,6 +45,14 @@ struct HandleTest : ::testing::Test {
         std::memcpy(r.data(), &h, sizeof h);
         return r;
     }
+    // A direct isochronous record on endpoint 0x83 with a table of `packets` entries.
+    static std::vector<uint8_t> iso_record(uint32_t packets) {
+        TransferRecord h = {};
+        h.endpoint_address = 0x83;
+        h.packet_table_offset = kRecordHeaderSize;
+        h.packet_table_length = packets * uint32_t(sizeof(IsoPacketInfo));
+        return record(h.packet_table_length, h);
+    }
     std::shared_ptr<FakeScript> script;
     std::unique_ptr<RecordDriverHandle> handle;
 };
@@ -113,11 +121,7 @@ TEST_F(HandleTest, BackendByteCountIsBoundedByTheDataArea) {
         for (uint32_t k = 0; k < n; ++k)
             packets[k] = IsoPacketInfo{0, 5000};
     };
-    TransferRecord h = {};
-    h.endpoint_address = 0x83;
-    h.packet_table_offset = 38;
-    h.packet_table_length = 16;
-    std::vector<uint8_t> r = record(16, h);
+    std::vector<uint8_t> r = iso_record(2);
     std::vector<uint8_t> out(2048);
     Event event;
     Overlapped ov;
@@ -186,11 +190,7 @@ TEST_F(HandleTest, ClosingCompletesEveryRequestInFlightAndSignalsItsEvent) {
     std::vector<std::vector<uint8_t>> records;
     std::vector<uint8_t> out(3 * 1024);
     for (int i = 0; i < 3; ++i) {
-        TransferRecord h = {};
-        h.endpoint_address = 0x83;
-        h.packet_table_offset = 38;
-        h.packet_table_length = 8;
-        records.push_back(record(8, h));
+        records.push_back(iso_record(1));
         ovs[i].event = &events[i];
         uint32_t returned = 0, error = 0;
         EXPECT_FALSE(handle->io_control(ioctl::kSendNonEp0Direct, records[i].data(), 46,
@@ -214,11 +214,7 @@ TEST_F(HandleTest, ClosingCompletesEveryRequestInFlightAndSignalsItsEvent) {
 
 TEST_F(HandleTest, AbortPipeReturnsOnceTheCancelledTransfersCameBack) {
     script->hold_transfers = true;
-    TransferRecord h = {};
-    h.endpoint_address = 0x83;
-    h.packet_table_offset = 38;
-    h.packet_table_length = 8;
-    std::vector<uint8_t> r = record(8, h);
+    std::vector<uint8_t> r = iso_record(1);
     std::vector<uint8_t> out(1024);
     Event event;
     Overlapped ov;
