@@ -9,6 +9,8 @@ namespace {
 
 // No machine holds a window this long; larger ratios (and infinity) fail before allocating.
 constexpr double kMaxTaps = 4611686018427387904.0; // 2^62
+// Samples between recomputations of the window sum, at least.
+constexpr uint64_t kRecomputeInterval = 65536;
 
 } // namespace
 
@@ -42,28 +44,21 @@ inline void two_sum(double a, double b, double &sum, double &error) {
 
 } // namespace
 
-template <typename T> inline void SimpleFIRProcessor<T>::accumulate(double value) {
-    double error;
-    two_sum(sum_, value, sum_, error);
-    compensation_ += error;
-}
+template <typename T>
+SimpleFIRProcessor<T>::SimpleFIRProcessor(const ProcessingState<T> &state, uint64_t taps, T *window)
+    : state_(state), taps_(taps), window_(window),
+      wraps_per_recompute_((kRecomputeInterval + taps - 1) / taps),
+      wraps_left_(wraps_per_recompute_) {}
 
-template <typename T> inline void SimpleFIRProcessor<T>::push(T x) {
-    T &oldest = window_[slot_];
-    // The change first, so that only one addition per sample lies on each of the chains of the
-    // sum and of its compensation.
-    double change, change_error, error;
-    two_sum(static_cast<double>(x), -static_cast<double>(oldest), change, change_error);
-    two_sum(sum_, change, sum_, error);
-    compensation_ += error + change_error;
-    oldest = x;
-    if (++slot_ == taps_) {
-        slot_ = 0;
-        sum_ = 0.0;
-        compensation_ = 0.0;
-        for (uint64_t j = 0; j < taps_; ++j)
-            accumulate(static_cast<double>(window_[j]));
+template <typename T>
+typename SimpleFIRProcessor<T>::CompensatedSum SimpleFIRProcessor<T>::window_sum() const {
+    CompensatedSum total;
+    for (uint64_t j = 0; j < taps_; ++j) {
+        double error;
+        two_sum(total.sum, static_cast<double>(window_[j]), total.sum, error);
+        total.compensation += error;
     }
+    return total;
 }
 
 template <typename T>
@@ -76,15 +71,41 @@ void SimpleFIRProcessor<T>::process(int32_t count, const uint16_t *raw, T *out) 
         step = 1;
         kept = 0;
     }
-    const double length = static_cast<double>(taps_);
+    // The running state in locals: stores through out cannot then force them through memory.
+    T *const window = window_.get();
+    CompensatedSum total = sum_;
+    uint64_t slot = slot_;
+    uint64_t wraps_left = wraps_left_;
+    auto push = [&](T x) {
+        T &oldest = window[slot];
+        // The change first, so that only one addition per sample lies on each of the chains
+        // of the sum and of its compensation.
+        double change, change_error, error;
+        two_sum(static_cast<double>(x), -static_cast<double>(oldest), change, change_error);
+        two_sum(total.sum, change, total.sum, error);
+        total.compensation += error + change_error;
+        oldest = x;
+        if (++slot == taps_) {
+            slot = 0;
+            if (--wraps_left == 0) {
+                wraps_left = wraps_per_recompute_;
+                total = window_sum();
+            }
+        }
+    };
+    // Each tap weighs 1 / taps.
+    const double weight = 1.0 / static_cast<double>(taps_);
     int32_t i = 0;
     for (; kept < count; kept += step) {
         for (; i <= kept; ++i)
             push(static_cast<T>(raw[i] & kAdcCodeMask) * scale + offset);
-        out[kept] = static_cast<T>((sum_ + compensation_) / length);
+        out[kept] = static_cast<T>((total.sum + total.compensation) * weight);
     }
     for (; i < count; ++i)
         push(static_cast<T>(raw[i] & kAdcCodeMask) * scale + offset);
+    sum_ = total;
+    slot_ = slot;
+    wraps_left_ = wraps_left;
 }
 
 template class SimpleFIRProcessor<float>;

@@ -30,25 +30,29 @@ template <typename T> class SimpleFIRProcessor : public Processor<T> {
         void operator()(T *p) const { std::free(p); }
     };
 
-    SimpleFIRProcessor(const ProcessingState<T> &state, uint64_t taps, T *window)
-        : state_(state), taps_(taps), window_(window) {}
+    SimpleFIRProcessor(const ProcessingState<T> &state, uint64_t taps, T *window);
 
-    // Takes one calibrated sample into the window and the sum.
-    void push(T x);
-    // Adds value to the compensated sum.
-    void accumulate(double value);
+    // A sum in double with its rounding error carried separately (compensated summation):
+    // adding and removing large values leaves small means exact to the last bits.
+    struct CompensatedSum {
+        double sum = 0.0;
+        double compensation = 0.0;
+    };
+
+    // Recomputes the sum from the window.
+    CompensatedSum window_sum() const;
 
     const ProcessingState<T> &state_;
     uint64_t taps_;
     // The last taps calibrated samples, as a ring; slot_ is the oldest.
     std::unique_ptr<T[], FreeDeleter> window_;
     uint64_t slot_ = 0;
-    // Sum of the window in double with its rounding error carried separately (compensated
-    // summation: adding and removing large values leaves small means exact to the last bits),
-    // recomputed from the window each time the ring wraps, so nothing drifts however long the
-    // run.
-    double sum_ = 0.0;
-    double compensation_ = 0.0;
+    // Sum of the window, recomputed from the window at every wraps_per_recompute_-th wrap of
+    // the ring (about every 65536 samples), so nothing drifts however long the run. Its
+    // timing depends only on the sample count: downsampling never changes an output.
+    CompensatedSum sum_;
+    uint64_t wraps_per_recompute_;
+    uint64_t wraps_left_;
 };
 
 extern template class SimpleFIRProcessor<float>;
