@@ -71,9 +71,8 @@ int main(int argc, char **argv) {
     report("zv_collect, counting sink (no copy)", samples, counted);
 
     std::vector<uint16_t> reused(samples, 0); // pages touched once, before timing
-    const double copied = best_seconds(repeats, [&] {
-        return zv_get_raw_data(dev, reused.data(), samples);
-    });
+    const double copied =
+        best_seconds(repeats, [&] { return zv_get_raw_data(dev, reused.data(), samples); });
     report("zv_get_raw_data, reused buffer", samples, copied);
 
     const double fresh = best_seconds(repeats, [&] {
