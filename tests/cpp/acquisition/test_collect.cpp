@@ -125,13 +125,6 @@ TEST_F(Collect, EveryTriggerModeStartsAtThePacketBoundary) {
     }
 }
 
-TEST_F(Collect, ModeNoneStartsAtOnce) {
-    attach_with_levels(kS, [](uint64_t) { return 1; });
-    std::vector<uint16_t> buffer(100);
-    ASSERT_EQ(zv_get_raw_data_triggered(dev, buffer.data(), buffer.size(), ZV_TRIGGER_NONE), 0);
-    EXPECT_EQ(buffer, std::vector<uint16_t>(stream.begin(), stream.begin() + 100));
-}
-
 TEST_F(Collect, EachBurstWaitsForItsOwnRisingEdge) {
     // S high on [5000, 10000) of every 10000 words: rising edges at 5000, 15000, 25000 ... Bursts
     // of 9700 words end in the low part (the second across the boundary of packets 0 and 1), so

@@ -123,9 +123,4 @@ TEST(TriggerDetector, StateCarriesOverEmptyAndQuietPackets) {
     EXPECT_EQ(search(state, with_levels(kT, {0, 0, 1})), 2);
 }
 
-TEST(TriggerDetector, TriggeredStateStartsAtOnce) {
-    zv_trigger_state state = configured(ZV_TRIGGER_NONE);
-    EXPECT_EQ(search(state, with_levels(kS, {0, 0})), 0);
-}
-
 } // namespace
