@@ -20,7 +20,10 @@ class ZVGenericStream {
     virtual int32_t read_samplesize() = 0;
 
     // Calibration mode: "auto" (the device's stored calibration at the calibration wavelength,
-    // following its gain setting), "none" (raw codes) or "custom" (set_custom_calibration).
+    // following its gain setting; a stream without a device has none and gives the raw codes),
+    // "none" (raw codes) or "custom" (set_custom_calibration). Applying "auto" fails with the
+    // library's error when the device gives no calibration (e.g. 48 "wavelength out of range"):
+    // the factors then stay as they were, and a run in that mode fails before it starts.
     virtual std::string read_calibration_mode() = 0;
     virtual int set_calibration_mode(const char *mode) = 0;
     virtual int set_calibration_mode(const std::string &mode) = 0;
@@ -31,7 +34,9 @@ class ZVGenericStream {
     // Sets (scale, offset) and the mode "custom".
     virtual int set_custom_calibration(double scale, double offset) = 0;
     virtual int set_custom_calibration(zv_calibration calibration) = 0;
-    // Wavelength in nm at which "auto" evaluates the device's calibration.
+    // Wavelength in nm at which "auto" evaluates the device's calibration. This setter and
+    // set_calibration_units store their value and, in mode "auto", apply it at once, returning
+    // the status of doing so.
     virtual double read_calibration_wavelength() = 0;
     virtual int set_calibration_wavelength(double wavelength) = 0;
     // Power-of-ten exponent of the output unit in watts (-6: microwatts).
