@@ -42,14 +42,3 @@ TYPED_TEST(Calibrate, EveryPathGivesTheBitsOfThePlainExpression) {
         }
     }
 }
-
-TYPED_TEST(Calibrate, PortBitsDoNotReachTheValue) {
-    using T = TypeParam;
-    const uint16_t words[] = {0xFFFF, 0x4000, 0x8001, 0x3FFF};
-    T out[4];
-    calibrate(words, 4, T(2), T(1), out);
-    EXPECT_EQ(out[0], T(2 * 16383 + 1));
-    EXPECT_EQ(out[1], T(1));
-    EXPECT_EQ(out[2], T(3));
-    EXPECT_EQ(out[3], T(2 * 16383 + 1));
-}

@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "stream/no_supply.h"
 #include "stream/simple_stream_supply.h"
 
 TEST(SimpleStreamSupply, HandsOutBlocksUpToTheLimitUntilTheTotal) {
@@ -22,15 +21,9 @@ TEST(SimpleStreamSupply, HandsOutBlocksUpToTheLimitUntilTheTotal) {
     int32_t count = -1;
     supply.next_block(count);
     EXPECT_EQ(count, 0);
-}
 
-TEST(SimpleStreamSupply, WithoutFlagArrayGivesNoFlagBlock) {
-    std::vector<double> out(3);
-    SimpleStreamSupply<double> supply(out.data(), nullptr, 3);
-    int32_t count = 0;
-    supply.next_block(count);
-    EXPECT_EQ(count, 3);
-    EXPECT_EQ(supply.flag_block(count), nullptr);
+    SimpleStreamSupply<float> without_flags(out.data(), nullptr, 10);
+    EXPECT_EQ(without_flags.flag_block(10), nullptr);
 }
 
 TEST(SimpleStreamSupply, LossRestartsOnlyWithinTheRetryLimit) {
@@ -74,18 +67,4 @@ TEST(SimpleStreamSupply, CountsBeyondThirtyTwoBitsAreDeliveredWhole) {
     EXPECT_EQ(delivered, total);
     EXPECT_EQ(blocks, (total + kSupplyBlockLimit - 1) / kSupplyBlockLimit);
     munmap(space, bytes);
-}
-
-TEST(NoSupply, HandsOutItsOwnBlockForever) {
-    NoSupply<double> supply(16, true);
-    int32_t count = 0;
-    double *first = supply.next_block(count);
-    EXPECT_EQ(count, 16);
-    EXPECT_NE(supply.flag_block(count), nullptr);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(supply.advance(count, i), 1);
-        EXPECT_EQ(supply.next_block(count), first);
-    }
-    NoSupply<float> plain(4, false);
-    EXPECT_EQ(plain.flag_block(4), nullptr);
 }
