@@ -114,13 +114,20 @@ zv_device *zv_open_serial(const char *serial) {
 }
 
 int zv_list_devices(zv_device_info *infos, int max) {
+    return zv_list_devices_with_speed(infos, nullptr, max);
+}
+
+int zv_list_devices_with_speed(zv_device_info *infos, int *usb_speeds, int max) {
     if (max < 0 || (infos == nullptr && max > 0)) {
         zv::set_error(zv::Error::invalid_parameters);
         return -1;
     }
     int found = 0;
     WalkResult result = walk_detectors([&](const zv_device &dev) {
-        if (found < max) infos[found] = zv::summarize(dev);
+        if (found < max) {
+            infos[found] = zv::summarize(dev);
+            if (usb_speeds) usb_speeds[found] = zv_get_usb_speed(const_cast<zv_device *>(&dev));
+        }
         ++found;
         return false;
     });

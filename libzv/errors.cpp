@@ -64,10 +64,4 @@ extern "C" {
 int zv_get_error(void) { return zv::g_code; }
 const char *zv_get_error_string(void) { return zv::g_message; }
 
-void zv_get_version(int *major, int *minor, int *patch) {
-    if (major) *major = ZV_VERSION_MAJOR;
-    if (minor) *minor = ZV_VERSION_MINOR;
-    if (patch) *patch = ZV_VERSION_PATCH;
-}
-
 } // extern "C"

@@ -147,6 +147,8 @@ typedef int (*zv_sample_sink)(const uint16_t *samples, int count, int data_lost,
 ZV_API int zv_get_error(void);
 ZV_API const char *zv_get_error_string(void);
 ZV_API void zv_get_version(int *major, int *minor, int *patch);
+/* The version of the libusb library serving real detectors, as "major.minor.micro". */
+ZV_API const char *zv_get_libusb_version(void);
 
 /* ---- Discovery, opening, identity ---- */
 ZV_API zv_device *zv_open(void);
@@ -155,6 +157,8 @@ ZV_API void zv_close(zv_device *dev);
 /* Fills up to max summaries of the attached qualifying detectors without keeping any open;
  * returns the number of detectors found (may exceed max), or -1 with the error state set. */
 ZV_API int zv_list_devices(zv_device_info *infos, int max);
+/* As zv_list_devices, also filling usb_speeds[i] (codes of zv_get_usb_speed) when not null. */
+ZV_API int zv_list_devices_with_speed(zv_device_info *infos, int *usb_speeds, int max);
 ZV_API const char *zv_get_serial(zv_device *dev);
 ZV_API const char *zv_get_product(zv_device *dev);
 ZV_API uint32_t zv_get_samplerate(zv_device *dev);

@@ -82,11 +82,13 @@ cdef extern from "libzv/libzv.h" nogil:
     int zv_get_error()
     const char *zv_get_error_string()
     void zv_get_version(int *major, int *minor, int *patch)
+    const char *zv_get_libusb_version()
 
     zv_device *zv_open()
     zv_device *zv_open_serial(const char *serial)
     void zv_close(zv_device *dev)
     int zv_list_devices(zv_device_info *infos, int max)
+    int zv_list_devices_with_speed(zv_device_info *infos, int *usb_speeds, int max)
     const char *zv_get_serial(zv_device *dev)
     const char *zv_get_product(zv_device *dev)
     uint32_t zv_get_samplerate(zv_device *dev)

@@ -12,6 +12,7 @@
 # the accepted words.
 
 from libc.stdint cimport uint8_t, uint16_t, uint32_t, uint64_t
+from libcpp.vector cimport vector
 from libzv cimport *
 
 include "zvpy_device_helpers.pxi"
@@ -125,6 +126,44 @@ def version():
     cdef int major = 0, minor = 0, patch = 0
     zv_get_version(&major, &minor, &patch)
     return (major, minor, patch)
+
+
+def libusb_version():
+    """Returns the version of the libusb library serving real detectors, as a str."""
+    cdef bytes text = zv_get_libusb_version()
+    return text.decode()
+
+
+def list_devices():
+    """Lists the attached detectors without keeping any open: real ones first, then simulated
+    ones, each as a dict with the keys serial, product, samplerate (S/s), adcbits, firmware
+    (major, minor, patch) and usb_speed (a word of usb_speed_lookup).
+
+    Raises:
+        zvpy.Error: if a detector's identity cannot be read.
+    """
+    cdef vector[zv_device_info] infos
+    cdef vector[int] speeds
+    cdef int found = 0
+    while True:
+        found = zv_list_devices_with_speed(infos.data(), speeds.data(), <int>infos.size())
+        if found < 0:
+            raise Error()
+        if <size_t>found <= infos.size():
+            break
+        infos.resize(found)  # more detectors than room: ask again with room for all
+        speeds.resize(found)
+    devices = []
+    for i in range(found):
+        devices.append({
+            "serial": (<bytes>infos[i].serial).decode("utf-8", "replace"),
+            "product": (<bytes>infos[i].product).decode("utf-8", "replace"),
+            "samplerate": infos[i].samplerate,
+            "adcbits": infos[i].adcbits,
+            "firmware": (infos[i].fw_major, infos[i].fw_minor, infos[i].fw_patch),
+            "usb_speed": usb_speed_lookup.get(speeds[i], "unknown"),
+        })
+    return devices
 
 
 cdef int find_trigger_mode(mode, port) except? -1:
