@@ -3,9 +3,17 @@ import os
 import subprocess
 import sys
 
-BENCHMARKS = []  # (title, command relative to the repository or build tree)
-BENCHMARKS.append(("acquisition: 100 million raw samples from the simulated detector",
-                   ["{python}", "bench/acquisition/run.py"]))
+# (title, command); {build} is the build tree, {python} this interpreter, paths are relative to
+# the repository.
+BENCHMARKS = [
+    ("dsp: filter kernels per state form and order, beside scipy.signal.sosfilt",
+     ["{python}", "bench/dsp/run"]),
+    ("acquisition: 100 million raw samples from the simulated detector",
+     ["{python}", "bench/acquisition/run.py"]),
+    ("stream: processing throughput beside numpy", ["{python}", "bench/stream/stream_bench.py"]),
+    ("stream: acquisition from the simulated detector (C++)",
+     ["{build}/bench/stream/stream_acquire_bench"]),
+]
 
 
 def main():

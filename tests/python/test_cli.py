@@ -1,0 +1,193 @@
+"""The zv command-line tool end to end against the simulated detector."""
+import os
+import pathlib
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import numpy
+import pytest
+
+from zvtool import capture_files, simulated
+from zvtool.__main__ import build_parser, main
+
+REPO = pathlib.Path(__file__).resolve().parents[2]
+
+
+@pytest.fixture(autouse=True)
+def no_simulated_detectors():
+    import zvsim
+
+    zvsim.detach_all()
+    yield
+    zvsim.detach_all()
+
+
+def run(capsys, *argv):
+    code = main(list(argv))
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def test_every_command_has_clear_help(capsys):
+    with pytest.raises(SystemExit) as exit:
+        main(["--help"])
+    assert exit.value.code == 0
+    out = capsys.readouterr().out
+    for command in ("list", "info", "capture", "bench", "setup"):
+        assert command in out
+        with pytest.raises(SystemExit):
+            main([command, "--help"])
+        text = capsys.readouterr().out
+        assert "--simulate" in text and text.startswith("usage: zv " + command)
+
+
+def test_list_shows_the_simulated_detector(capsys):
+    code, out, _ = run(capsys, "list", "--simulate")
+    assert code == 0
+    header, row = out.strip().splitlines()
+    assert header.split()[:2] == ["serial", "product"]
+    assert row.split()[0] == simulated.SERIAL
+    assert "80 MS/s" in row and "1.0.2" in row and row.endswith("super")
+
+
+def test_list_without_detectors_says_so(capsys):
+    code, out, _ = run(capsys, "list")
+    assert code == 0 and "no HLM25 detector found" in out
+
+
+def test_missing_detector_is_one_clear_line(capsys):
+    code, _, err = run(capsys, "info")
+    assert code == 1
+    assert err.startswith("zv: no HLM25 detector found") and "--simulate" in err
+    assert "Traceback" not in err
+
+
+def test_info_has_what_a_bug_report_needs(capsys):
+    code, out, _ = run(capsys, "info", "--simulate")
+    assert code == 0
+    for text in (f"serial            {simulated.SERIAL}", "product           HLM25 1550nm FC",
+                 "sample rate       80000000 S/s", "firmware          1.0.2",
+                 "peak wavelength   1550 nm", "digital highgain", "highgain", "antialias",
+                 "libusb", "numpy", "python"):
+        assert text in out, text
+    assert any(line.split() == ["zv", "0.9.6"] for line in out.splitlines())
+    # Balanced-only calibration types are not shown for a single-ended unit.
+    assert "balanced digital" not in out
+
+
+def test_raw_capture_to_npy_and_csv(tmp_path, capsys):
+    npy, csv = tmp_path / "raw.npy", tmp_path / "raw.csv"
+    code, out, _ = run(capsys, "capture", "5000", "--simulate", "--out", str(npy))
+    assert code == 0
+    samples = numpy.load(npy)
+    assert samples.dtype == numpy.uint16 and len(samples) == 5000
+    assert samples.max() <= 0x3FFF
+    assert "5000 samples at 8e+07 S/s" in out and "mean ADC code" in out
+    code, out, _ = run(capsys, "capture", "300", "--simulate", "--keep-port-bits",
+                       "--out", str(csv))
+    assert code == 0
+    back = capture_files.read(csv)
+    assert len(back) == 300 and back.dtype == numpy.float64
+    assert csv.read_text().splitlines()[0] == "time_s,ADC code (code)"
+
+
+def test_calibrated_capture_uses_the_stored_calibration(tmp_path, capsys):
+    out_file = tmp_path / "power.npy"
+    code, out, _ = run(capsys, "capture", "20000", "--simulate", "--calibrated",
+                       "--out", str(out_file))
+    assert code == 0
+    power = numpy.load(out_file)
+    assert power.dtype == numpy.float64
+    gain, offset = simulated.CALIBRATIONS[1]  # low gain is the detector's default
+    # The simulated signal swings around code 8000.
+    assert abs(power.mean() - (8000 * gain + offset)) < 2500 * gain
+    assert "µW" in out
+
+
+def test_triggered_bursts_start_on_port_s_pulses(tmp_path, capsys):
+    out_file = tmp_path / "bursts.npy"
+    code, _, _ = run(capsys, "capture", "1000", "--simulate", "--trigger", "rising:S",
+                     "--per-trigger", "100", "--keep-port-bits", "--out", str(out_file))
+    assert code == 0
+    bursts = numpy.load(out_file).reshape(10, 100)
+    # Every burst starts at a rising edge of port S (bit 14 set on its first sample).
+    assert numpy.all(bursts[:, 0] & 0x4000)
+
+
+def test_contradictory_options_are_refused(capsys):
+    for argv in (["capture", "10", "--simulate", "--filter", "rbj", "--calibrated"],
+                 ["capture", "10", "--simulate", "--per-trigger", "5"],
+                 ["capture", "0", "--simulate"],
+                 ["capture", "10", "--simulate", "--trigger", "rising"],
+                 ["capture", "10", "--simulate", "--out", "x.txt"]):
+        code, _, err = run(capsys, *argv)
+        assert code == 1 and err.startswith("zv: ") and "Traceback" not in err, argv
+
+
+def test_plot_is_a_valid_png(tmp_path, capsys):
+    png = tmp_path / "trace.png"
+    code, _, _ = run(capsys, "capture", "50000", "--simulate", "--calibrated", "--plot", str(png))
+    assert code == 0
+    data = png.read_bytes()
+    assert data.startswith(b"\x89PNG\r\n\x1a\n") and len(data) > 10_000
+    import matplotlib.image
+
+    image = matplotlib.image.imread(png)
+    assert image.shape[0] > 300 and image.shape[1] > 500
+
+
+def test_power_spectrum_finds_the_modulation():
+    from zvtool.plotting import power_spectrum
+
+    words = simulated.signal()[:200_000] & 0x3FFF
+    frequencies, density = power_spectrum(words, simulated.SAMPLERATE)
+    peak = frequencies[numpy.argmax(density[1:]) + 1]
+    assert abs(peak - simulated.MODULATION_HZ) < simulated.SAMPLERATE / 4096
+    # Parseval: the density integrates to the signal's variance.
+    variance = numpy.var(words.astype(float))
+    assert abs(density.sum() * (frequencies[1] - frequencies[0]) / variance - 1) < 0.05
+
+
+def test_setup_installs_the_rule_into_a_chosen_directory(tmp_path, capsys):
+    code, out, _ = run(capsys, "setup", "--yes", "--rules-dir", str(tmp_path))
+    assert code == 0
+    installed = tmp_path / "60-zv-hlm25.rules"
+    assert installed.read_text() == (REPO / "udev" / "60-zv-hlm25.rules").read_text()
+    assert "replug" in out
+    code, out, _ = run(capsys, "setup", "--yes", "--rules-dir", str(tmp_path))
+    assert code == 0 and "up to date" in out
+
+
+def test_setup_asks_before_installing(tmp_path, capsys, monkeypatch):
+    monkeypatch.setattr(sys, "stdin", open(os.devnull))
+    code, out, _ = run(capsys, "setup", "--rules-dir", str(tmp_path))
+    assert code == 1 and "--yes" in out
+    assert not (tmp_path / "60-zv-hlm25.rules").exists()
+
+
+def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
+    script = textwrap.dedent("""
+        import sys
+        from zvtool.__main__ import main
+        print("starting", flush=True)
+        code = main(["capture", "2000000000", "--simulate", "--block", "1000000"])
+        import zvpy
+        from zvtool import simulated
+        with zvpy.Device(serial=simulated.SERIAL) as device:
+            print("after", code, len(device.get_raw_data(1000)), flush=True)
+    """)
+    env = dict(os.environ)
+    child = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True, env=env)
+    assert child.stdout.readline().strip() == "starting"
+    time.sleep(1.5)
+    child.send_signal(signal.SIGINT)
+    out, err = child.communicate(timeout=60)
+    assert "interrupted; keeping the" in err
+    lines = out.strip().splitlines()
+    assert lines[-1] == "after 130 1000"
+    kept = int(lines[-2].split()[0])
+    assert 0 < kept < 2_000_000_000 and kept % 1_000_000 == 0
