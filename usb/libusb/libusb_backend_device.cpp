@@ -38,8 +38,8 @@ struct LibusbBackendDevice::Pending {
 };
 
 LibusbBackendDevice::LibusbBackendDevice(libusb_context *context, libusb_device_handle *handle,
-                                         std::string name)
-    : context_(context), handle_(handle), name_(std::move(name)) {
+                                         std::string name, std::function<void()> closed)
+    : context_(context), handle_(handle), name_(std::move(name)), closed_(std::move(closed)) {
     // The current alternate setting: GET_INTERFACE, or 0 when the device does not answer it.
     uint8_t current = 0;
     int r = libusb_control_transfer(handle_, LIBUSB_ENDPOINT_IN | LIBUSB_RECIPIENT_INTERFACE,
@@ -62,6 +62,7 @@ LibusbBackendDevice::~LibusbBackendDevice() {
     }
     libusb_release_interface(handle_, kInterface);
     libusb_close(handle_);
+    if (closed_) closed_();
 }
 
 void LibusbBackendDevice::pump(uint32_t timeout_ms) {
@@ -204,7 +205,12 @@ uint32_t LibusbBackendDevice::alt_setting(uint8_t *alt) {
 }
 
 uint32_t LibusbBackendDevice::set_alt_setting(uint8_t alt) {
-    int r = libusb_set_interface_alt_setting(handle_, kInterface, alt);
+    // libusb 1.0.25 and 1.0.26 (Debian 12) unlock the handle's mutex without having locked it
+    // when libusb_set_interface_alt_setting finds the device gone, and libusb_close then aborts
+    // the process on that mutex. Claiming the interface we already hold does nothing but report
+    // a device that has gone, so an unplugged detector is caught before that call.
+    int r = libusb_claim_interface(handle_, kInterface);
+    if (r == LIBUSB_SUCCESS) r = libusb_set_interface_alt_setting(handle_, kInterface, alt);
     if (r != LIBUSB_SUCCESS) return system_error_of_libusb(r);
     alt_ = alt;
     load_endpoints();

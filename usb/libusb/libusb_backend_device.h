@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,9 @@ namespace zvusb {
 
 class LibusbBackendDevice : public BackendDevice {
   public:
-    // Takes over `handle` with interface 0 claimed.
-    LibusbBackendDevice(libusb_context *context, libusb_device_handle *handle, std::string name);
+    // Takes over `handle` with interface 0 claimed; `closed` runs once the handle is closed.
+    LibusbBackendDevice(libusb_context *context, libusb_device_handle *handle, std::string name,
+                        std::function<void()> closed = {});
     // Cancels every transfer in flight, lets libusb give them back, releases the interface and
     // closes the handle.
     ~LibusbBackendDevice() override;
@@ -57,6 +59,7 @@ class LibusbBackendDevice : public BackendDevice {
     libusb_context *context_;
     libusb_device_handle *handle_;
     std::string name_;
+    std::function<void()> closed_;
     uint8_t alt_ = 0;
     std::vector<EndpointInfo> endpoints_;
     std::vector<Pending *> pending_;

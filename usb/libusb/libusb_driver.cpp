@@ -118,6 +118,10 @@ std::unique_ptr<DriverHandle> LibusbDriver::open(const std::string &path, uint32
         *error = kErrorFileNotFound;
         return nullptr;
     }
+    if (held_->count(path) != 0) {
+        *error = kErrorBusy;
+        return nullptr;
+    }
     const std::string place = place_of(location_of(device));
     libusb_device_handle *handle = nullptr;
     int r = libusb_open(device, &handle);
@@ -134,7 +138,9 @@ std::unique_ptr<DriverHandle> LibusbDriver::open(const std::string &path, uint32
         return nullptr;
     }
     *error = kErrorSuccess;
-    auto backend = std::make_unique<LibusbBackendDevice>(context, handle, place);
+    held_->insert(path);
+    auto backend = std::make_unique<LibusbBackendDevice>(
+        context, handle, place, [held = held_, path] { held->erase(path); });
     return std::make_unique<RecordDriverHandle>(std::move(backend));
 }
 

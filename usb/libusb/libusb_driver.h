@@ -1,7 +1,12 @@
 // The driver for real detectors (interface class 1): lists the attached devices whose vendor and
-// product identifiers qualify, as paths "usb:BUS:ADDRESS", and opens them through libusb.
+// product identifiers qualify, as paths "usb:BUS:ADDRESS", and opens them through libusb. A
+// detector this program holds open already is refused as busy without an open problem: a walk
+// over the detectors passes it by quietly, where libusb alone would report it as held by another
+// program.
 #pragma once
 
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +23,9 @@ class LibusbDriver : public Driver {
 
   private:
     std::string problem_;
+    // Paths of the devices open in this program; shared with their handles, which may outlive
+    // the driver at exit.
+    std::shared_ptr<std::set<std::string>> held_ = std::make_shared<std::set<std::string>>();
 };
 
 // The driver instance registered for the primary interface class.
