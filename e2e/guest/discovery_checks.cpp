@@ -3,6 +3,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "e2e/guest/captured_stderr.h"
 #include "e2e/guest/steps.h"
 
 namespace zve2e {
@@ -96,7 +97,9 @@ void check_discovery(Report &report, AllDetectors &all) {
         Attached &a = all[i];
         a.detector = &kDetectors[i];
         report.section(format("identity: %s", a.detector->name));
-        a.dev = zv_open_serial(serial_piece(*a.detector));
+        const std::string said =
+            captured_stderr([&a] { a.dev = zv_open_serial(serial_piece(*a.detector)); });
+        report.check(said.empty(), "the detectors open already are passed by without a word", said);
         if (!report.check(a.dev != nullptr, "opened by a piece of its serial",
                           format("'%s': %s", serial_piece(*a.detector), last_error().c_str())))
             continue;
