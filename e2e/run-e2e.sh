@@ -110,13 +110,15 @@ if ! grep -q 'e2e-init: booted' "$logs/guest.log"; then
     fail "the virtual machine did not start its init (QEMU exit status $qemu_status)"
 fi
 boot_time=$(sed -n 's/.*e2e-init: booted in \([0-9.]*\) s.*/\1/p' "$logs/guest.log" | tr -d '\r')
-summary=$(grep -a '^zv-e2e-guest: \(PASS\|FAIL\)' "$logs/guest.log" | tr -d '\r')
+summary=$(grep -a '^zv-e2e-guest: \(PASS\|FAIL\)' "$logs/guest.log" | tr -d '\r' |
+    sed 's/^zv-e2e-guest: //' | paste -sd ';' | sed 's/;/; then /g')
 if grep -qa '^e2e-init: guest program exit status 0' "$logs/guest.log"; then
-    echo "e2e: PASSED: $summary; guest kernel booted in ${boot_time} s, virtual machine ran" \
+    echo "e2e: PASSED: zv-e2e-guest $summary; guest kernel booted in ${boot_time} s, virtual machine ran" \
         "${ran} s, ${prepared} s of preparation, $(elapsed "$started") s in all"
     exit 0
 fi
 show_logs
 [ "$qemu_status" -eq 124 ] && fail "the virtual machine did not finish in time"
 guest_status=$(sed -n 's/^e2e-init: guest program exit status \([0-9]*\).*/\1/p' "$logs/guest.log")
-fail "${summary:-the guest program ended with exit status ${guest_status:-unknown} before its summary}"
+[ -n "$summary" ] && fail "zv-e2e-guest $summary"
+fail "the guest program ended with exit status ${guest_status:-unknown} before its summary"

@@ -44,13 +44,29 @@ void check_plain(Report &r, Attached &a) {
     check_plain_collection(r, a, kPlainSamples);
 }
 
+int finish() {
+    alarm(0);
+    std::printf("zv-e2e-guest: %s (%d checks, %d failed)\n",
+                report.failures() == 0 ? "PASS" : "FAIL", report.checks(), report.failures());
+    return report.failures() == 0 ? 0 : 1;
+}
+
 } // namespace
 
-int main() {
+// Usage: zv-e2e-guest [--no-access]
+//   --no-access: only check that detectors the user may not open are reported as such.
+int main(int argc, char **argv) {
     std::signal(SIGALRM, on_watchdog);
     int major = 0, minor = 0, patch = 0;
     zv_get_version(&major, &minor, &patch);
     std::printf("zv-e2e-guest: libzv %d.%d.%d\n", major, minor, patch);
+    step("user");
+    if (!drop_root(report)) return finish();
+    if (argc > 1 && std::strcmp(argv[1], "--no-access") == 0) {
+        step("without access to the detectors");
+        check_no_access(report, kAttachSeconds);
+        return finish();
+    }
 
     step("attach");
     if (!wait_for_detectors(report, kDetectorCount, kAttachSeconds)) {
@@ -97,8 +113,5 @@ int main() {
     step("close");
     for (Attached &a : all)
         zv_close(a.dev);
-    alarm(0);
-    std::printf("zv-e2e-guest: %s (%d checks, %d failed)\n",
-                report.failures() == 0 ? "PASS" : "FAIL", report.checks(), report.failures());
-    return report.failures() == 0 ? 0 : 1;
+    return finish();
 }

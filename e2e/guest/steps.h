@@ -9,6 +9,12 @@ namespace zve2e {
 
 using AllDetectors = Attached[kDetectorCount];
 
+// Gives up root, as the guest program runs like any program using the library.
+bool drop_root(Report &report);
+// Before the project's udev rule is installed: the detectors cannot be opened, and the user is
+// told how to fix that.
+void check_no_access(Report &report, int wait_seconds);
+
 // Waits until the library lists every detector of the table (they are plugged in while the
 // guest boots); false after the time-out.
 bool wait_for_detectors(Report &report, size_t count, int seconds);
