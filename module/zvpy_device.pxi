@@ -33,11 +33,15 @@ cdef class Device:
     # from another thread that would reach libzv is refused: it would free the record under the
     # collection (close, open) or drive the device concurrently with it.
     cdef bint collecting
+    # Counts the records this instance has released. A Stream remembers it at creation: a
+    # different count means its record is gone, even if a reopened record got the same address.
+    cdef unsigned long long releases
 
     def __cinit__(self):
         init()
         self.dev = NULL
         self.collecting = False
+        self.releases = 0
 
     def __init__(self, open=True, serial=None):
         if open:
@@ -62,6 +66,7 @@ cdef class Device:
         if self.dev != NULL:
             zv_close(self.dev)
             self.dev = NULL
+            self.releases += 1
 
     def open(self, serial=None):
         """Opens the first device found, or the first whose serial number contains `serial`.
@@ -455,3 +460,8 @@ cdef class Device:
         """Resets the attached device."""
         self._check_idle()
         _check_status(zv_reset(self.dev))
+
+    # ---- Processed stream ----
+
+    def open_stream(self, dtype=None):
+        return Stream(self, dtype=dtype)
