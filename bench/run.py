@@ -13,6 +13,8 @@ BENCHMARKS = [
     ("stream: processing throughput beside numpy", ["{python}", "bench/stream/stream_bench.py"]),
     ("stream: acquisition from the simulated detector (C++)",
      ["{build}/bench/stream/stream_acquire_bench"]),
+    ("stream: Stream.acquire of 100 million samples from the simulated detector",
+     ["{python}", "bench/stream/acquire_bench.py"]),
 ]
 
 
