@@ -133,9 +133,10 @@ cdef class Stream:
             destination = &doubles[0]
         if not simulated or self._auto_mode():
             self._check_device()
+        # Python code above (the conversion, the samplesize property) may have closed the stream.
         self._open()
         # The stream writes every element of the fresh array: huge pages spare most page faults.
-        advise_huge_pages(destination, count * (_FLOAT32_SAMPLESIZE if single else sizeof(double)))
+        advise_huge_pages(destination, data.nbytes)
         if single and self.float_stream != NULL:
             if simulated:
                 status = self.float_stream.simulate(count, <float *>destination, NULL)
