@@ -44,6 +44,13 @@ def assert_consecutive_codes(codes, step=1):
     assert numpy.all(numpy.diff(codes) % CODES == step)
 
 
+def assert_calibrated_codes(data, gain, offset):
+    """data is consecutive codes through gain and offset."""
+    codes = (data.astype(numpy.float64) - offset) / gain
+    assert numpy.allclose(codes, numpy.round(codes), atol=1e-2)
+    assert_consecutive_codes(numpy.round(codes))
+
+
 def assert_library_error(excinfo, code, message):
     assert (excinfo.value.err, excinfo.value.errstr) == (code, message)
     assert str(excinfo.value) == f"libzv error ({code}): {message}"
@@ -53,89 +60,47 @@ def assert_library_error(excinfo, code, message):
 
 
 @pytest.mark.parametrize("dtype, expected, size", [
-    (None, numpy.float64, 8),
-    ("float64", numpy.float64, 8),
-    ("float32", numpy.float32, 4),
-    (numpy.float32, numpy.float32, 4),
-    ("f4", numpy.float32, 4),
-    (numpy.dtype("float64"), numpy.float64, 8),
+    (None, numpy.float64, 8), ("float32", numpy.float32, 4), (numpy.float32, numpy.float32, 4),
+    ("f4", numpy.float32, 4), (numpy.dtype("float64"), numpy.float64, 8),
 ])
 def test_dtype_chooses_the_element_type(device, dtype, expected, size):
-    for s in (zvpy.Stream(device, dtype), device.open_stream(dtype=dtype),
-              device.open_stream(dtype)):
+    for s in (zvpy.Stream(device, dtype), device.open_stream(dtype=dtype)):
         assert s.dtype == numpy.dtype(expected) and isinstance(s.dtype, numpy.dtype)
-        assert s.samplesize == size == s.read_samplesize()
-        assert s.device is device
-    assert device.open_stream().dtype == numpy.float64
+        assert s.samplesize == size and s.device is device
+        assert s.read_calibration().dtype == s.dtype
 
 
-def test_construction_failures(attach, device):
+def test_construction_failures(device):
     invalid = "Invalid dtype specified. Only float32 and float64 currently supported"
-    for dtype in ("int16", numpy.uint16, ">f4"):
+    for dtype in ("int16", ">f4"):
         with pytest.raises(RuntimeError, match=f"^{invalid}$"):
             zvpy.Stream(device, dtype=dtype)
     with pytest.raises(TypeError):  # numpy's own error for a description it rejects
         zvpy.Stream(device, dtype="no such type")
     with pytest.raises(TypeError) as e:
         zvpy.Stream(42)
-    assert str(e.value) == \
-        "Argument 'device' has incorrect type (expected zvpy.Device, got int)"
+    assert str(e.value) == "Argument 'device' has incorrect type (expected zvpy.Device, got int)"
     for closed in (None, zvpy.Device(open=False)):
         with pytest.raises(RuntimeError, match="^Device is not open$"):
             zvpy.Stream(closed)
+    assert zvpy._DDevice().open_stream("float32").samplesize == 4
     device.close()
     with pytest.raises(RuntimeError, match="^Device is not open$"):
         device.open_stream()
-    # A developer device qualifies.
-    assert zvpy._DDevice().open_stream("float32").samplesize == 4
 
 
-def test_attributes_and_properties(device):
+def test_attributes_and_argument_forms(device):
     s = device.open_stream()
     for name in ("device", "dtype", "samplerate", "samplesize"):
         with pytest.raises(AttributeError):
             setattr(s, name, None)
-    properties = [name for name, value in vars(zvpy.Stream).items()
-                  if isinstance(value, property)]
-    assert properties == ["samplerate", "samplesize", "calibration_mode", "calibration",
-                          "calibration_wavelength", "calibration_units", "cutoff", "filter",
-                          "downsampling"]
     assert not hasattr(s, "decimation")
-    assert zvpy.Stream.read_samplesize.__doc__.strip().startswith(
-        "Returns the number of bytes each sample in the stream is stored in.")
-
-
-def test_initial_settings(device):
-    s = device.open_stream("float32")
-    assert s.samplerate == float(RATE) and isinstance(s.samplerate, float)
-    assert s.calibration_mode == "auto"
-    assert s.calibration_wavelength == 1550.0
-    assert s.calibration_units == -6
-    assert s.cutoff == RATE * 0.5
-    assert s.filter == "none"
-    assert s.downsampling == 1
-
-
-def test_argument_forms(device):
-    s = device.open_stream()
-    with pytest.raises(TypeError, match=r"read_filter\(\) takes no arguments \(1 given\)"):
+    with pytest.raises(TypeError, match=r"read_filter\(\) takes no arguments \(1 given\)$"):
         s.read_filter(1)
-    with pytest.raises(TypeError, match=r"close\(\) takes no arguments"):
-        s.close(1)
-    with pytest.raises(TypeError, match=r"update_auto_calibration\(\) takes no arguments"):
-        s.update_auto_calibration(1)
-    for name in ("acquire", "set_filter", "set_cutoff", "set_downsampling", "set_decimation",
-                 "set_calibration_mode", "set_custom_calibration"):
-        method = getattr(s, name)
-        with pytest.raises(TypeError, match=rf"{name}\(\) takes no keyword arguments"):
-            method(value=1)
-        with pytest.raises(TypeError, match=rf"{name}\(\) takes exactly one argument"):
-            method()
+    for name in ("acquire", "set_filter", "set_cutoff", "set_decimation"):
+        with pytest.raises(TypeError, match=rf"{name}\(\) takes no keyword arguments$"):
+            getattr(s, name)(value=1)
     assert s.benchmark(repeats=1, length=1000, with_flags=True) >= 0
-
-
-def test_pickling_is_refused(device):
-    s = device.open_stream()
     message = "no default __reduce__ due to non-trivial __cinit__"
     with pytest.raises(TypeError, match=message):
         pickle.dumps(s)
@@ -146,11 +111,10 @@ def test_pickling_is_refused(device):
 # ---- Settings ----
 
 
-def test_calibration_modes_and_custom_calibration(device):
+def test_calibration_mode_and_custom_calibration(device):
     s = device.open_stream()
     s.set_calibration_mode(b"none")
-    assert s.calibration_mode == "none"
-    assert list(s.calibration) == [1.0, 0.0] and s.calibration.dtype == numpy.float64
+    assert s.calibration_mode == "none" and list(s.calibration) == [1.0, 0.0]
     with pytest.raises(zvpy.Error) as e:
         s.calibration_mode = "Auto"
     assert_library_error(e, 48, "invalid calibration mode")
@@ -164,46 +128,37 @@ def test_calibration_modes_and_custom_calibration(device):
     assert s.calibration_mode == "custom" and list(s.read_calibration()) == [2.5, -1.0]
     s.calibration = s.calibration
     assert list(s.calibration) == [2.5, -1.0]
+    assert_calibrated_codes(s.acquire(1000), 2.5, -1.0)
     s.set_custom_calibration([0.1, 0])
     assert s.calibration[0] == float(numpy.float32(0.1)) != 0.1
     with pytest.raises(ValueError, match="^Expected 'calibration' to be a length 2 array$"):
         s.set_custom_calibration([1.0])
     with pytest.raises(TypeError):
         s.set_custom_calibration(3.0)
-    # Wavelength and units do not disturb a custom calibration.
-    s.calibration_wavelength = 900
-    s.calibration_units = -3
-    assert (s.calibration_wavelength, s.calibration_units) == (900.0, -3)
-    assert s.calibration[1] == 0.0 and s.calibration_mode == "custom"
-
-    f = device.open_stream("float32")
-    assert f.calibration.dtype == numpy.float32 and f.calibration.shape == (2,)
 
 
 def test_auto_calibration_follows_the_device(device):
     s = device.open_stream()
-    peak = numpy.array(device.get_calibration("auto"))  # low gain at start: (3, -1)
+    low_gain = numpy.array(device.get_calibration("auto"))
     s.update_auto_calibration()
-    assert numpy.allclose(s.calibration, peak, rtol=1e-7)
-    s.calibration_wavelength = 1300
-    assert numpy.allclose(s.calibration, device.get_rel_calibration(1300, "auto"), rtol=1e-6)
-    s.calibration_units = -3
+    assert numpy.allclose(s.calibration, low_gain, rtol=1e-7)
+    s.calibration_wavelength = "1300"
+    s.calibration_units = -3.5  # built-in int: -3
+    assert s.calibration_units == -3
     assert numpy.allclose(s.calibration, device.get_rel_calibration(1300, "auto") / 1000,
                           rtol=1e-6)
-    s.calibration_units = 0
-    assert numpy.allclose(s.calibration, device.get_rel_calibration(1300, "auto") / 1e6,
-                          rtol=1e-6)
+    with pytest.raises(ValueError):
+        s.calibration_units = "milli"
     s.calibration_units = -6
     s.calibration_wavelength = 1550
     device.highgain = True
-    assert numpy.allclose(s.calibration, peak)  # not re-read yet
+    assert numpy.allclose(s.calibration, low_gain)  # not read again yet
     s.update_auto_calibration()
     assert numpy.allclose(s.calibration, CALIBRATIONS[0])
-    # A wavelength the photodiode's curve does not cover: stored, calibration kept, error.
+    # Outside the photodiode's curve: stored, calibration kept, the library's error.
     with pytest.raises(zvpy.Error) as e:
         s.calibration_wavelength = 5000
-    assert e.value.err == 48
-    assert s.calibration_wavelength == 5000.0
+    assert e.value.err == 48 and s.calibration_wavelength == 5000.0
     assert numpy.allclose(s.calibration, CALIBRATIONS[0])
 
 
@@ -227,96 +182,51 @@ def test_filter_cutoff_downsampling_and_decimation(device):
         s.downsampling = 0
     assert_library_error(e, 48, "invalid downsampling factor")
     assert s.downsampling == 1
-    with pytest.raises(OverflowError):
-        s.set_downsampling(2**40)
 
-    s.set_decimation(10)
+    s.set_decimation("10")
     assert (s.downsampling, s.cutoff, s.filter, s.samplerate) == \
         (10, RATE * 0.4 / 10, "butterworth4", RATE / 10)
     with pytest.raises(zvpy.Error) as e:
         s.set_decimation(-1)
     assert_library_error(e, 48, "invalid decimation factor")
-    assert (s.downsampling, s.filter) == (10, "butterworth4")
-    s.set_decimation("1")
-    assert (s.downsampling, s.filter, s.cutoff) == (1, "none", RATE * 0.4 / 10)
-
-
-def test_units_pass_through_int(device):
-    s = raw_stream(device)
-    s.set_calibration_units("-3")
-    s.set_calibration_units(-9.7)
-    assert s.calibration_units == -9
-    with pytest.raises(ValueError):
-        s.calibration_units = "milli"
+    s.set_decimation(1)
+    assert (s.downsampling, s.filter) == (1, "none")
 
 
 # ---- Acquisition from the simulated detector ----
 
 
-def test_acquire_counts(device):
-    s = raw_stream(device, "float32")
+def test_acquire_counts(attach):
+    sim = attach()
+    s = raw_stream(zvpy.Device(), "float32")
     data = s.acquire(5)
     assert data.dtype == numpy.float32 and data.shape == (5,)
-    assert_consecutive_codes(data)
     assert len(s.acquire("7")) == 7 and len(s.acquire(3.9)) == 3
+    produced = sim.produced
     with pytest.raises(IndexError, match=r"^Out of bounds on buffer access \(axis 0\)$"):
         s.acquire(0)
     with pytest.raises(OverflowError, match="^can't convert negative value to uint64_t$"):
         s.acquire(-1)
     with pytest.raises(ValueError):
         s.acquire("many")
-
-
-def test_empty_or_negative_acquire_does_not_touch_the_device(attach):
-    sim = attach()
-    s = zvpy.Device().open_stream()
-    produced = sim.produced
-    for count in (0, -1):
-        with pytest.raises((IndexError, OverflowError)):
-            s.acquire(count)
     assert sim.produced == produced and sim.alt_setting == 0
 
 
 @pytest.mark.parametrize("dtype", ["float32", "float64"])
-def test_raw_codes_span_supply_blocks(device, dtype):
+def test_acquire_calibrates_with_the_stored_calibration(device, dtype):
     # 300 000 samples fill three of the supply's 131 072-element blocks.
     data = raw_stream(device, dtype).acquire(300_000)
     assert data.dtype == numpy.dtype(dtype)
     assert_consecutive_codes(data)
 
-
-@pytest.mark.parametrize("dtype", ["float32", "float64"])
-def test_auto_calibration_against_the_stored_calibration(device, dtype):
     s = device.open_stream(dtype)
-    gain, offset = numpy.array(device.get_calibration("auto"), dtype=dtype)
-    data = s.acquire(20_000)
-    assert data.dtype == numpy.dtype(dtype)
-    codes = (data.astype(numpy.float64) - offset) / gain
-    assert numpy.allclose(codes, numpy.round(codes), atol=1e-2)
-    assert_consecutive_codes(numpy.round(codes))
-
-    # Units -3: milliwatts, 1000 times smaller; another wavelength: the responsivity curve.
+    assert_calibrated_codes(s.acquire(20_000), *numpy.array(CALIBRATIONS[1], dtype=dtype))
     s.calibration_units = -3
     s.calibration_wavelength = 1300
-    gain, offset = device.get_rel_calibration(1300, "auto") / 1000
-    data = s.acquire(20_000).astype(numpy.float64)
-    codes = (data - offset) / gain
-    assert numpy.allclose(codes, numpy.round(codes), atol=1e-2)
-    assert_consecutive_codes(numpy.round(codes))
-
-
-def test_run_reads_the_gain_at_start(device):
-    s = device.open_stream()
-    device.highgain = True  # the stream has not re-read its calibration
-    gain, offset = CALIBRATIONS[0]
-    codes = (s.acquire(1000) - offset) / gain
-    assert_consecutive_codes(numpy.round(codes, 6))
-
-
-def test_custom_calibration_is_applied(device):
-    s = device.open_stream()
-    s.calibration = (2.5, -1.0)
-    assert_consecutive_codes((s.acquire(1000) + 1.0) / 2.5)
+    assert_calibrated_codes(s.acquire(20_000), *device.get_rel_calibration(1300, "auto") / 1000)
+    # Each run reads the gain again.
+    device.highgain = True
+    assert_calibrated_codes(s.acquire(1000), *device.get_rel_calibration(1300, "auto") / 1000)
 
 
 def first_code(output, sos):
@@ -324,13 +234,11 @@ def first_code(output, sos):
     return int(round(output[0] / numpy.prod(sos[:, 0])))
 
 
-@pytest.mark.parametrize("mode, order", [("butterworth2", 2), ("butterworth4", 4),
-                                         ("butterworth8", 8)])
-def test_butterworth_filters_against_scipy(device, mode, order):
+def test_filter_against_scipy(device):
     s = raw_stream(device)
-    s.filter = mode
+    s.filter = "butterworth4"
     s.cutoff = 2_000_000
-    sos = signal.butter(order, 2_000_000 / (RATE / 2), output="sos")
+    sos = signal.butter(4, 2_000_000 / (RATE / 2), output="sos")
     data = s.acquire(40_000)
     codes = (first_code(data, sos) + numpy.arange(len(data))) % CODES
     expected = signal.sosfilt(sos, codes.astype(numpy.float64))
@@ -353,20 +261,7 @@ def test_decimation_against_scipy(device, dtype):
 def test_downsampling_keeps_every_nth_sample(device):
     s = raw_stream(device, "float32")
     s.downsampling = 3
-    data = s.acquire(100_000)
-    assert_consecutive_codes(data, step=3)
-    assert s.samplerate == RATE / 3
-
-
-def test_moving_average(device):
-    s = raw_stream(device)
-    s.filter = "fir"
-    s.cutoff = 1_000_000  # 80 taps
-    data = s.acquire(1000)
-    start = int(round(data[0] * 80))
-    codes = (start + numpy.arange(1000)) % CODES
-    expected = numpy.convolve(codes, numpy.full(80, 1 / 80))[:1000]
-    assert numpy.allclose(data, expected, atol=1e-6 * CODES)
+    assert_consecutive_codes(s.acquire(100_000), step=3)
 
 
 def test_unknown_filter_fails_when_the_run_starts(device, capfd):
@@ -377,8 +272,6 @@ def test_unknown_filter_fails_when_the_run_starts(device, capfd):
     assert_library_error(e, 53, "unknown filter mode")
     assert "zvpy.Stream.acquire" in [entry.name for entry in e.traceback]
     assert "unimplemented filter mode bogus\n" in capfd.readouterr().out
-    s.filter = "none"
-    assert len(s.acquire(10)) == 10
 
 
 # ---- Additions: simulate, benchmark, context manager ----
@@ -393,8 +286,6 @@ def test_simulate_processes_the_ramp_without_streaming(attach):
     s.downsampling = 4
     assert list(s.simulate(5)) == [1.0, 9.0, 17.0, 25.0, 33.0]
     assert sim.produced == produced
-    with pytest.raises(IndexError):
-        s.simulate(0)
 
 
 def test_benchmark(device):
@@ -414,7 +305,6 @@ def test_benchmark(device):
 
 def test_context_manager_closes_the_stream(device):
     with device.open_stream("float32") as s:
-        assert isinstance(s, zvpy.Stream)
         s.read_samplerate()
     with pytest.raises(zvpy.Error, match=f"^{CLOSED}$"):
         s.read_samplerate()
@@ -446,8 +336,6 @@ def test_closed_or_uninitialised_stream_refuses_everything_but_close(device):
                 getattr(stream, name)(*args)
         with pytest.raises(zvpy.Error, match=f"^{CLOSED}$"):
             stream.filter
-        with pytest.raises(zvpy.Error, match=f"^{CLOSED}$"):
-            stream.cutoff = 5
         stream.close()
     assert zvpy.Stream.__new__(zvpy.Stream).device is None
     assert s.device is device  # the reference stays until the stream is released
@@ -521,8 +409,7 @@ def test_repeated_init_replaces_the_stream(device):
     for _ in range(2000):
         s.__init__(device)
     assert allocated_bytes() - before < 8 << 20
-    # Released streams free theirs too.
-    for _ in range(2000):
+    for _ in range(2000):  # released streams free theirs too
         device.open_stream()
     assert allocated_bytes() - before < 8 << 20
 
@@ -553,22 +440,6 @@ DEVICE_CALLS = [
 ]
 
 
-def check_settings_still_work(s):
-    s.filter = "butterworth2"
-    s.cutoff = 1e6
-    s.set_decimation(4)
-    s.calibration = (2.0, 0.0)
-    assert (s.filter, s.downsampling, s.calibration_mode) == ("butterworth4", 4, "custom")
-    assert s.samplerate == RATE / 4 and s.samplesize == 8
-    s.calibration_mode = "none"
-    # Outside mode "auto" these no longer read the device.
-    s.calibration_wavelength = 900
-    s.calibration_units = -3
-    s.update_auto_calibration()
-    assert len(s.simulate(10)) == 10
-    assert s.benchmark(100, 1) >= 0
-
-
 @pytest.mark.parametrize("reopen", [False, True])
 def test_stream_of_a_closed_or_reopened_device(device, reopen):
     s = device.open_stream()
@@ -579,13 +450,20 @@ def test_stream_of_a_closed_or_reopened_device(device, reopen):
         with pytest.raises(zvpy.Error) as e:
             call(s)
         assert_library_error(e, 50, "invalid device")
-    assert s.calibration_mode == "auto"
-    assert s.calibration_wavelength == 1550.0 and s.calibration_units == -6
-    check_settings_still_work(s)
+    assert (s.calibration_mode, s.calibration_wavelength, s.calibration_units) == \
+        ("auto", 1550.0, -6)
+    # Settings need no device; outside mode "auto" neither do these.
+    s.set_decimation(4)
+    s.calibration = (2.0, 0.0)
+    assert (s.filter, s.downsampling, s.samplerate) == ("butterworth4", 4, RATE / 4)
+    s.calibration_mode = "none"
+    s.calibration_wavelength = 900
+    s.calibration_units = -3
+    s.update_auto_calibration()
+    assert len(s.simulate(10)) == 10 and s.benchmark(100, 1) >= 0
     with pytest.raises(zvpy.Error) as e:
         s.acquire(10)
     assert_library_error(e, 50, "invalid device")
-    assert s.device is device
     if reopen:
         assert len(raw_stream(device).acquire(10)) == 10
 
@@ -615,11 +493,9 @@ def test_stream_refuses_the_device_while_another_thread_collects(attach):
             call(s)
         assert str(e.value) == BUSY
     s.filter = "rbj"  # settings need no device
-    assert s.samplerate == 1_000_000.0
     assert sim.alt_setting == 1  # the refusals did not wait for the collection
     worker.join(10)
     assert not worker.is_alive() and len(result["data"]) == 600_000
-    s.filter = "none"
     assert len(s.acquire(1000)) == 1000
 
 
@@ -644,10 +520,9 @@ PEAK_CHILD = textwrap.dedent("""
 """)
 
 
-def test_acquire_peak_memory_is_the_result_array_plus_a_fixed_amount(build_dir):
+def test_acquire_peak_memory_is_the_result_array_plus_a_fixed_amount():
     done = subprocess.run([sys.executable, "-c", PEAK_CHILD], capture_output=True, text=True,
                           timeout=120, check=True)
     growth_kib, span = done.stdout.split()
-    array_kib = 20_000_000 * 4 // 1024
-    assert int(growth_kib) < array_kib + 64 * 1024
+    assert int(growth_kib) < 20_000_000 * 4 // 1024 + 64 * 1024
     assert float(span) == (20_000_000 - 1) % 16384
