@@ -49,9 +49,10 @@ void check_unplug(Report &report, Attached &a, Attached &other) {
     const int feature = zv_read_feature(a.dev, ZV_FEATURE_ADCCLOCK);
     report.check(feature == -1 && zv_get_error() == 32, "requests to the dead handle fail",
                  format("read %d, %s", feature, last_error().c_str()));
+    // Closing it used to abort the program inside libusb (see the README).
     zv_close(a.dev);
     a.dev = nullptr;
-    report.check(true, "the dead handle closes");
+    report.note("the dead handle closed");
 
     const int still = zv_read_feature(other.dev, ZV_FEATURE_ADCCLOCK);
     report.check(still == 1, format("%s carries on", other.detector->name).c_str(),
