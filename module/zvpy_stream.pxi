@@ -8,7 +8,7 @@ from cpython.ref cimport PyObject, Py_XDECREF
 from libc.stdint cimport int32_t
 from libcpp.string cimport string
 from zvstream cimport (ZVGenericStream, ZVStream, zv_open_stream_float, zv_open_stream_double,
-                       advise_huge_pages, kCalibrationAuto)
+                       kCalibrationAuto)
 
 # Bytes per sample of a float32 stream.
 cdef enum:
@@ -135,8 +135,6 @@ cdef class Stream:
             self._check_device()
         # Python code above (the conversion, the samplesize property) may have closed the stream.
         self._open()
-        # The stream writes every element of the fresh array: huge pages spare most page faults.
-        advise_huge_pages(destination, data.nbytes)
         if single and self.float_stream != NULL:
             if simulated:
                 status = self.float_stream.simulate(count, <float *>destination, NULL)

@@ -37,11 +37,6 @@ cdef extern from "stream/zv_stream.h" nogil:
     ZVStream[double] *zv_open_stream_double(zv_device *device)
 
 
-# Memory hint for fresh result arrays (the library's own helper, also used by its collections).
-cdef extern from "libzv/acquisition_memory.h" namespace "zv" nogil:
-    void advise_huge_pages(void *begin, size_t size)
-
-
 cdef extern from "stream/calibration_modes.h" nogil:
     # The calibration mode that reads the device's stored calibration.
     const char *kCalibrationAuto
