@@ -147,6 +147,11 @@ cdef class SimDevice:
         return self._sim.get().produced()
 
     @property
+    def dropped(self) -> int:
+        """Samples the real-time FIFO dropped because the host fell behind, since attach."""
+        return self._sim.get().dropped()
+
+    @property
     def requests(self) -> list:
         """Vendor requests received, oldest first: tuples (direction, request, value, index, data)
         with direction "in" or "out" and data the bytes sent (out) or answered (in; empty when
@@ -165,6 +170,13 @@ cdef class SimDevice:
         """Stalls the next `count` requests with code `request` (None: until clear_faults())."""
         n = simapi.kUntilCleared if count is None else _checked("count", count, 0, 2**31 - 1)
         self._sim.get().fail_request(_checked("request", request, 0, 255), n)
+
+    def hang_request(self, request, count=1) -> None:
+        """Leaves the next `count` requests with code `request` unanswered (None: until
+        clear_faults()): each stays outstanding until the host's time-out cancels it or the
+        detector is unplugged."""
+        n = simapi.kUntilCleared if count is None else _checked("count", count, 0, 2**31 - 1)
+        self._sim.get().hang_request(_checked("request", request, 0, 255), n)
 
     def respond(self, request, data, count=1) -> None:
         """Answers the next `count` IN requests with code `request` with `data` (cut to the
@@ -251,7 +263,7 @@ cdef SimDevice _wrap(shared_ptr[simapi.SimulatedDetector] sim):
 
 def attach(serial="HLM25-S00001IC", *, firmware=(1, 0, 2), samplerate=80_000_000, adcbits=14,
            calibrations=None, vendor=0x2E9D, product=0x0080, speed="super", identity=None,
-           samples=None, realtime=False) -> SimDevice:
+           samples=None, realtime=False, fifo_samples=65536) -> SimDevice:
     """Plugs in a simulated detector and returns it.
 
     serial: at most 15 bytes; character 6 'D' makes a balanced unit, 12 the photodiode ('I'
@@ -261,7 +273,9 @@ def attach(serial="HLM25-S00001IC", *, firmware=(1, 0, 2), samplerate=80_000_000
     vendor, product: USB identifiers. speed: "super" or "high".
     identity: a full 72-byte identity block overriding serial, firmware, samplerate, adcbits and
     calibrations. samples: the words to stream (default: the ramp 0..16383).
-    realtime: complete transfers no faster than the sample rate fills them.
+    realtime: sample at the sample rate in wall-clock time into a FIFO of `fifo_samples`
+    samples; transfers complete no faster than it fills, and when the host falls behind the FIFO
+    drops samples and the detector sends the data-loss marker (see SimDevice.dropped).
     """
     cdef simapi.DetectorConfig config
     config.serial = serial.encode() if isinstance(serial, str) else bytes(serial)
@@ -292,6 +306,7 @@ def attach(serial="HLM25-S00001IC", *, firmware=(1, 0, 2), samplerate=80_000_000
         if config.identity.size() != simapi.kIdentitySize:
             raise ValueError(f"identity must be {simapi.kIdentitySize} bytes")
     config.realtime = bool(realtime)
+    config.fifo_samples = _checked("fifo_samples", fifo_samples, 1, 0xFFFFFFFF)
     device = _wrap(simapi.attach(config))
     if samples is not None:
         try:

@@ -43,6 +43,7 @@ cdef extern from "sim/simulator.h" namespace "zvsim":
         string product_name
         vector[uint16_t] samples
         cbool realtime
+        uint32_t fifo_samples
 
     cdef cppclass LoggedRequest:
         cbool in_ "in"
@@ -84,9 +85,11 @@ cdef extern from "sim/simulator.h" namespace "zvsim":
         size_t position()
         void set_position(size_t position)
         uint64_t produced()
+        uint64_t dropped()
         vector[LoggedRequest] requests()
         void clear_requests()
         void fail_request(uint8_t request, int count)
+        void hang_request(uint8_t request, int count)
         void respond(uint8_t request, vector[uint8_t] data, int count)
         void inject(StreamFault kind, uint32_t transfer, int packet)
         void clear_faults()

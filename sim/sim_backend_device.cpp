@@ -18,10 +18,16 @@ constexpr uint32_t kDefaultSamplerate = 80000000;
 constexpr uint32_t kGoneStatus = kUsbStatusDeviceGone, kGoneError = kErrorDeviceNotConnected;
 constexpr uint32_t kStallStatus = kUsbStatusStall, kStallError = kErrorGenFailure;
 
+double samplerate_of(const DetectorConfig &config) {
+    const uint32_t rate = config.samplerate;
+    return rate == 0 || rate == 0xFFFFFFFFu ? kDefaultSamplerate : rate;
+}
+
 } // namespace
 
 SimBackendDevice::SimBackendDevice(std::shared_ptr<SimulatedDetector> detector)
-    : detector_(std::move(detector)) {}
+    : detector_(std::move(detector)), samplerate_(samplerate_of(detector_->config_)),
+      fifo_(detector_->config_.fifo_samples) {}
 
 SimBackendDevice::~SimBackendDevice() {
     cancel_all();
@@ -48,6 +54,13 @@ void SimBackendDevice::control(const ControlSetup &setup, uint8_t *data, uint32_
             result = detector_->firmware_.control(
                 {setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex, setup.wLength},
                 data);
+        if (!gone && result.unanswered) {
+            // Outstanding until the host cancels it or the detector is unplugged.
+            Pending p{0, nullptr, 0, nullptr, 0, 0, std::move(done), Clock::now(), Clock::now()};
+            p.hung = true;
+            queue_.push_back(std::move(p));
+            return;
+        }
     }
     if (gone)
         done(kGoneStatus, kGoneError, 0);
@@ -72,17 +85,9 @@ void SimBackendDevice::transfer(uint8_t endpoint, uint8_t *buffer, uint32_t leng
             refused_status = kStallStatus;
             refused_error = kStallError;
         } else {
-            Clock::time_point due = Clock::now();
-            if (detector_->config_.realtime) {
-                const uint32_t rate = detector_->config_.samplerate;
-                const double seconds =
-                    (length / 2.0) / (rate == 0 || rate == 0xFFFFFFFFu ? kDefaultSamplerate : rate);
-                due = std::max(last_due_, due) + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(seconds));
-                last_due_ = due;
-            }
+            const Clock::time_point now = Clock::now();
             queue_.push_back({endpoint, buffer, length, packets, npackets, max_packet_size,
-                              std::move(done), due});
+                              std::move(done), now, now});
         }
     }
     if (refused_error != 0)
@@ -121,7 +126,10 @@ uint32_t SimBackendDevice::set_alt_setting(uint8_t alt) {
         // Changing the setting ends the stream: queued transfers are cancelled.
         for (Pending &p : queue_)
             p.cancelled = true;
-        last_due_ = Clock::time_point();
+        if (alt == kStreamAltSetting) {
+            collection_start_ = last_completion_ = Clock::now();
+            fifo_.restart();
+        }
     }
     detector_->changed_.notify_all();
     return kErrorSuccess;
@@ -168,8 +176,30 @@ bool SimBackendDevice::serve(Pending &p, std::vector<Finished> &finished) {
     return true;
 }
 
+uint64_t SimBackendDevice::written_by(Clock::time_point t) const {
+    if (t <= collection_start_) return 0;
+    return uint64_t(std::chrono::duration<double>(t - collection_start_).count() * samplerate_);
+}
+
+SimBackendDevice::Clock::time_point SimBackendDevice::time_of(uint64_t count) const {
+    return collection_start_ + std::chrono::duration_cast<Clock::duration>(
+                                   std::chrono::duration<double>(double(count) / samplerate_));
+}
+
+bool SimBackendDevice::due_now(Pending &p, Clock::time_point now) {
+    Firmware &fw = detector_->firmware_;
+    // The detector turns to this transfer when it is queued and the one before it is complete;
+    // until then the FIFO has filled with nobody reading it.
+    const Clock::time_point start = std::max(p.queued, last_completion_);
+    fw.drop_samples(fifo_.overflow(written_by(start)));
+    p.samples = fw.transfer_samples(p.length, p.packet_size, p.npackets);
+    p.due = std::max(start, time_of(fifo_.filled_at(p.samples)));
+    return p.due <= now;
+}
+
 void SimBackendDevice::collect(std::vector<Finished> &finished, Clock::time_point now) {
     const bool gone = detector_->detached_;
+    const bool realtime = detector_->config_.realtime;
     bool blocked = false; // an earlier transfer is not due yet: later ones wait behind it
     for (auto it = queue_.begin(); it != queue_.end();) {
         if (gone) {
@@ -177,7 +207,7 @@ void SimBackendDevice::collect(std::vector<Finished> &finished, Clock::time_poin
         } else if (it->cancelled) {
             finished.push_back(
                 {std::move(it->done), kUsbStatusCanceled, kErrorOperationAborted, 0});
-        } else if (it->hung || blocked || it->due > now) {
+        } else if (it->hung || blocked || (realtime && !due_now(*it, now))) {
             blocked = blocked || !it->hung;
             ++it;
             continue;
@@ -185,6 +215,9 @@ void SimBackendDevice::collect(std::vector<Finished> &finished, Clock::time_poin
             it->hung = true; // an injected time-out: it has taken its transfer number
             ++it;
             continue;
+        } else if (realtime) {
+            fifo_.take(it->samples);
+            last_completion_ = it->due;
         }
         it = queue_.erase(it);
     }

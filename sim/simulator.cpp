@@ -76,6 +76,11 @@ uint64_t SimulatedDetector::produced() const {
     return firmware_.samples().produced();
 }
 
+uint64_t SimulatedDetector::dropped() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return firmware_.dropped_samples();
+}
+
 std::vector<LoggedRequest> SimulatedDetector::requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto &entries = firmware_.log().entries();
@@ -90,6 +95,11 @@ void SimulatedDetector::clear_requests() {
 void SimulatedDetector::fail_request(uint8_t request, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     firmware_.request_faults().stall(request, count);
+}
+
+void SimulatedDetector::hang_request(uint8_t request, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    firmware_.request_faults().hang(request, count);
 }
 
 void SimulatedDetector::respond(uint8_t request, std::vector<uint8_t> data, int count) {

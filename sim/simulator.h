@@ -63,8 +63,11 @@ class ZVSIM_API SimulatedDetector {
     // Index in samples() of the next word to be streamed.
     size_t position() const;
     void set_position(size_t position);
-    // Words streamed since attach (the sample number the test patterns and ports run on).
+    // Words streamed since attach (the sample number the test patterns and ports run on),
+    // dropped ones included.
     uint64_t produced() const;
+    // Samples the real-time FIFO dropped because the host fell behind, since attach.
+    uint64_t dropped() const;
 
     // Vendor requests received, oldest first.
     std::vector<LoggedRequest> requests() const;
@@ -72,6 +75,9 @@ class ZVSIM_API SimulatedDetector {
 
     // Stalls the next `count` requests with this code (RequestFaults::kUntilCleared: all).
     void fail_request(uint8_t request, int count = 1);
+    // Leaves the next `count` requests with this code unanswered: they stay outstanding until
+    // the host cancels them (its time-out) or the detector is unplugged.
+    void hang_request(uint8_t request, int count = 1);
     // Answers the next `count` IN requests with this code with `data`.
     void respond(uint8_t request, std::vector<uint8_t> data, int count = 1);
     // A stream fault for transfer `transfer` (counted from the start of the next collection, the

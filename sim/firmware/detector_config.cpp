@@ -14,6 +14,7 @@ void validate(const DetectorConfig &config) {
     // A string descriptor holds at most 126 UTF-16 characters.
     if (config.manufacturer.size() > 126 || config.product_name.size() > 126)
         throw std::invalid_argument("manufacturer/product_name: at most 126 characters");
+    if (config.fifo_samples == 0) throw std::invalid_argument("fifo_samples: at least 1");
 }
 
 } // namespace zvsim

@@ -35,8 +35,13 @@ struct DetectorConfig {
 
     // Raw words streamed in a loop; empty selects the default ramp of every 14-bit code.
     std::vector<uint16_t> samples;
-    // Pace isochronous transfers at the sample rate instead of completing them at once.
+    // Real-time mode: the detector samples at its sample rate in wall-clock time into a FIFO of
+    // `fifo_samples` samples, from which the host's queued transfers are filled; a transfer
+    // completes no earlier than its samples exist. When the host falls behind and the FIFO is
+    // full, samples are dropped and the next packet able to carry it carries the data-loss
+    // marker, as on a real detector.
     bool realtime = false;
+    uint32_t fifo_samples = 65536;
 };
 
 // Throws std::invalid_argument naming the first field that cannot be served.

@@ -39,6 +39,14 @@ ControlResult answer_with(const SetupPacket &s, uint8_t *data, const std::vector
 
 constexpr ControlResult kStall = {true, 0};
 
+// How many bytes packet k of a transfer carries: what fits both the host's packet and the
+// device's, in whole samples.
+uint32_t packet_bytes(uint32_t k, uint32_t length, uint32_t packet_size, uint32_t device_packet) {
+    const uint64_t start = uint64_t(k) * packet_size;
+    const uint64_t room = start < length ? std::min<uint64_t>(packet_size, length - start) : 0;
+    return uint32_t(std::min<uint64_t>(room, device_packet)) & ~1u;
+}
+
 } // namespace
 
 const Firmware::VendorRequest Firmware::kVendorRequests[] = {
@@ -75,6 +83,11 @@ ControlResult Firmware::vendor(const SetupPacket &setup, uint8_t *data) {
 
     ControlResult result = kStall;
     if (auto fault = request_faults_.take(setup.bRequest, in)) {
+        if (fault->hang) {
+            entry.data.clear();
+            log_.add(std::move(entry));
+            return {false, 0, true};
+        }
         if (!fault->stall) result = answer_with(setup, data, fault->answer);
     } else {
         for (const VendorRequest &r : kVendorRequests) {
@@ -183,6 +196,7 @@ bool Firmware::select_alt_setting(uint8_t alt) {
     alt_setting_ = alt;
     if (alt == kStreamAltSetting) {
         collection_transfers_ = 0;
+        marker_owed_ = false; // a new stream owes nothing for samples lost before it
         stream_faults_.start_collection();
     }
     return true;
@@ -193,6 +207,13 @@ void Firmware::produce(uint16_t *out, size_t n) {
     samples_.take(out, n);
     adc_.pattern().apply(out, n, first);
     ports_.apply(out, n, first);
+}
+
+void Firmware::drop_samples(uint64_t n) {
+    if (n == 0) return;
+    samples_.skip(n);
+    dropped_samples_ += n;
+    marker_owed_ = true;
 }
 
 void Firmware::fill_packet(uint16_t *samples, size_t n, const TransferFaults &faults, int packet,
@@ -215,6 +236,19 @@ void Firmware::fill_packet(uint16_t *samples, size_t n, const TransferFaults &fa
             break;
         }
     }
+    // A marker owed for dropped samples goes into the first intact packet that can carry it.
+    if (marker_owed_ && !result.error && result.length == bytes &&
+        write_data_loss_marker(samples, n))
+        marker_owed_ = false;
+}
+
+uint64_t Firmware::transfer_samples(uint32_t length, uint32_t packet_size,
+                                    uint32_t npackets) const {
+    const uint32_t device_packet = descriptors_.stream_packet_size();
+    uint64_t words = 0;
+    for (uint32_t k = 0; k < npackets; ++k)
+        words += packet_bytes(k, length, packet_size, device_packet) / 2;
+    return words;
 }
 
 StreamResult Firmware::stream_transfer(uint8_t endpoint, uint8_t *buffer, uint32_t length,
@@ -227,10 +261,8 @@ StreamResult Firmware::stream_transfer(uint8_t endpoint, uint8_t *buffer, uint32
 
     const uint32_t device_packet = descriptors_.stream_packet_size();
     for (uint32_t k = 0; k < npackets; ++k) {
-        const uint64_t start = uint64_t(k) * packet_size;
-        const uint64_t room = start < length ? std::min<uint64_t>(packet_size, length - start) : 0;
-        const uint32_t bytes = uint32_t(std::min<uint64_t>(room, device_packet)) & ~1u;
-        uint8_t *at = buffer + start;
+        const uint32_t bytes = packet_bytes(k, length, packet_size, device_packet);
+        uint8_t *at = buffer + uint64_t(k) * packet_size;
         if (reinterpret_cast<uintptr_t>(at) % alignof(uint16_t) == 0) {
             fill_packet(reinterpret_cast<uint16_t *>(at), bytes / 2, faults, int(k), packets[k],
                         bytes);

@@ -31,7 +31,8 @@ struct SetupPacket {
 
 struct ControlResult {
     bool stalled = false;
-    uint32_t length = 0; // data-stage bytes moved
+    uint32_t length = 0;     // data-stage bytes moved
+    bool unanswered = false; // an injected fault: the request stays outstanding
 };
 
 struct PacketResult {
@@ -64,6 +65,17 @@ class Firmware {
                                  uint32_t packet_size, PacketResult *packets, uint32_t npackets);
     // Transfers served since the current collection started.
     uint32_t collection_transfers() const { return collection_transfers_; }
+    // The samples stream_transfer takes for a transfer of this shape.
+    uint64_t transfer_samples(uint32_t length, uint32_t packet_size, uint32_t npackets) const;
+
+    // The detector's FIFO overflowed (real-time mode): n samples never reach the host. The sample
+    // loop moves past them, and the next packet able to carry it (more than 5120 samples) carries
+    // the data-loss marker in place of its samples' tail.
+    void drop_samples(uint64_t n);
+    // Samples dropped since the detector was made.
+    uint64_t dropped_samples() const { return dropped_samples_; }
+    // A data-loss marker is waiting for a packet that can carry it.
+    bool marker_owed() const { return marker_owed_; }
 
     // Produces the next n samples: looped words, test pattern, port bits.
     void produce(uint16_t *out, size_t n);
@@ -124,6 +136,8 @@ class Firmware {
     RequestLog log_;
     uint8_t alt_setting_ = 0;
     uint32_t collection_transfers_ = 0;
+    uint64_t dropped_samples_ = 0;
+    bool marker_owed_ = false;
 };
 
 } // namespace zvsim

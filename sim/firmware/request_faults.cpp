@@ -6,13 +6,17 @@ void RequestFaults::stall(uint8_t request, int count) {
     if (count != 0) rules_.push_back({request, {true, {}}, count});
 }
 
-void RequestFaults::respond(uint8_t request, std::vector<uint8_t> answer, int count) {
-    if (count != 0) rules_.push_back({request, {false, std::move(answer)}, count});
+void RequestFaults::hang(uint8_t request, int count) {
+    if (count != 0) rules_.push_back({request, {false, true, {}}, count});
 }
 
-std::optional<RequestFaults::Fault> RequestFaults::take_first(uint8_t request, bool stall) {
+void RequestFaults::respond(uint8_t request, std::vector<uint8_t> answer, int count) {
+    if (count != 0) rules_.push_back({request, {false, false, std::move(answer)}, count});
+}
+
+std::optional<RequestFaults::Fault> RequestFaults::take_first(uint8_t request, Kind kind) {
     for (auto it = rules_.begin(); it != rules_.end(); ++it) {
-        if (it->request != request || it->fault.stall != stall) continue;
+        if (it->request != request || kind_of(it->fault) != kind) continue;
         Fault fault = it->fault;
         if (it->remaining != kUntilCleared && --it->remaining == 0) rules_.erase(it);
         return fault;
@@ -21,8 +25,9 @@ std::optional<RequestFaults::Fault> RequestFaults::take_first(uint8_t request, b
 }
 
 std::optional<RequestFaults::Fault> RequestFaults::take(uint8_t request, bool in) {
-    if (auto fault = take_first(request, true)) return fault;
-    if (in) return take_first(request, false);
+    if (auto fault = take_first(request, Kind::stall)) return fault;
+    if (auto fault = take_first(request, Kind::hang)) return fault;
+    if (in) return take_first(request, Kind::answer);
     return std::nullopt;
 }
 

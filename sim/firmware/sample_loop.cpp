@@ -42,4 +42,9 @@ void SampleLoop::take(uint16_t *out, size_t n) {
     }
 }
 
+void SampleLoop::skip(uint64_t n) {
+    produced_ += n;
+    position_ = size_t((position_ + n % words_.size()) % words_.size());
+}
+
 } // namespace zvsim

@@ -32,6 +32,8 @@ class SampleLoop {
 
     // Copies the next n words to out and advances.
     void take(uint16_t *out, size_t n);
+    // Advances past n words without copying them (samples the detector lost).
+    void skip(uint64_t n);
 
   private:
     std::vector<uint16_t> words_;
