@@ -175,7 +175,13 @@ bool TransferCycle::deliver(TransferSlot &slot) {
     }
     for (int k = 0; k < kPacketsPerTransfer; ++k) {
         const zvusb::IsoPacketInfo &packet = slot.packets[k];
-        if (packet.status != 0 || packet.length == 0 || packet.length > packet_size_) continue;
+        if (packet.status != 0 || packet.length > packet_size_) {
+            // The samples of a damaged packet are lost: the next delivery says so. (An empty
+            // packet is no loss: the device had nothing to send.)
+            data_lost_ = 1;
+            continue;
+        }
+        if (packet.length == 0) continue;
         const int n = int(packet.length / 2);
         const auto *samples =
             reinterpret_cast<const uint16_t *>(slot.buffer + size_t(k) * packet_size_);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <new>
 
+#include "libzv/acquisition_console.h"
 #include "libzv/acquisition_memory.h"
 #include "libzv/errors.h"
 #include "stream/auto_calibration.h"
@@ -162,6 +163,7 @@ template <typename T> int ZVStreamImpl<T>::prepare(ZVStreamSupply<T> *supply) {
     running_ = 1;
     supply_ = supply;
     supply_failed_ = false;
+    lost_ = 0;
     out_block_ = nullptr;
     flag_block_ = nullptr;
     out_position_ = 0;
@@ -194,6 +196,12 @@ template <typename T> void ZVStreamImpl<T>::fetch_block() {
 
 template <typename T> int ZVStreamImpl<T>::process_raw(const uint16_t *raw, int count, int lost) {
     if (!supply_ || !processor_) return 0;
+    // A loss is never silent: the user is told at once, and the supply with the block the gap
+    // falls in, even when that block fills in a later call.
+    if (lost && running_) {
+        zv::console::data_loss_warning();
+        lost_ = 1;
+    }
     if (!out_block_ && running_) fetch_block();
     while (count > 0 && running_) {
         const int32_t room = out_capacity_ - out_position_;
@@ -219,8 +227,8 @@ template <typename T> int ZVStreamImpl<T>::process_raw(const uint16_t *raw, int 
             state_.phase = static_cast<int32_t>(k - used);
         }
         if (out_position_ >= out_capacity_) {
-            const int32_t more = supply_->advance(out_capacity_, lost);
-            lost = 0;
+            const int32_t more = supply_->advance(out_capacity_, lost_);
+            lost_ = 0;
             running_ = more > 0;
             if (running_) {
                 fetch_block();

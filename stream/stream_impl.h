@@ -89,6 +89,8 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     // Set when the supply handed out a block that cannot be written (null or negative size, or
     // empty while asking for more).
     bool supply_failed_ = false;
+    // Raw data were lost since the supply's last advance: told to it at the next one.
+    int32_t lost_ = 0;
     T *out_block_ = nullptr;
     int32_t out_position_ = 0;
     int32_t out_capacity_ = 0;
