@@ -66,6 +66,15 @@ bool CCyUSBEndPoint::submit(uint32_t code, uint8_t *record, uint32_t record_leng
         last_error = kErrorInvalidHandle;
         return false;
     }
+    const TransferRecord *h = header(record);
+    // A record freed without a finish (its endpoint's device closed) may share this address.
+    for (auto it = layouts_.begin(); it != layouts_.end(); ++it)
+        if (it->first == record) {
+            layouts_.erase(it);
+            break;
+        }
+    layouts_.push_back(
+        {record, {h->packet_table_offset, h->packet_table_length, h->data_offset, h->data_length}});
     uint32_t returned = 0, error = kErrorSuccess;
     bool ok =
         handle->io_control(code, record, record_length, out, out_length, &returned, ov, &error);
@@ -150,19 +159,27 @@ bool CCyUSBEndPoint::finish_transfer(uint8_t *buffer, int32_t &length, Overlappe
     }
     if (!ok) last_error = error;
 
-    uint32_t received = count > h->data_offset ? count - h->data_offset : 0;
+    // The layout as built: the driver had the record and may have left anything in its header.
+    RecordLayout layout = {};
+    for (auto it = layouts_.begin(); it != layouts_.end(); ++it) {
+        if (it->first != context) continue;
+        layout = it->second;
+        layouts_.erase(it);
+        break;
+    }
+    uint32_t received = count > layout.data_offset ? count - layout.data_offset : 0;
     if (requested >= 0 && received > uint32_t(requested)) received = uint32_t(requested);
     length = int32_t(received);
     bytes_transferred = received;
     usb_status = h->usb_status;
     driver_status = h->driver_status;
 
-    if (direction_in && h->data_offset != 0 && received > 0 && buffer != nullptr) {
-        uint32_t n = received < h->data_length ? received : h->data_length;
-        std::memcpy(buffer, context + h->data_offset, n);
+    if (direction_in && layout.data_offset != 0 && received > 0 && buffer != nullptr) {
+        uint32_t n = received < layout.data_length ? received : layout.data_length;
+        std::memcpy(buffer, context + layout.data_offset, n);
     }
-    if (packets != nullptr && received > 0 && h->packet_table_length > 0) {
-        std::memcpy(packets, context + h->packet_table_offset, h->packet_table_length);
+    if (packets != nullptr && received > 0 && layout.table_length > 0) {
+        std::memcpy(packets, context + layout.table_offset, layout.table_length);
     }
     delete[] context;
     return ok && usb_status == 0 && driver_status == 0;

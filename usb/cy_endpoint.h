@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "usb/driver.h"
 #include "usb/platform/overlapped.h"
@@ -79,6 +81,11 @@ class CCyUSBEndPoint {
     uint8_t transfer_mode = kXferDirect;
 
   protected:
+    // Where a record's packet table and data lie, as the endpoint built it.
+    struct RecordLayout {
+        uint32_t table_offset, table_length, data_offset, data_length;
+    };
+
     // Hands a record to the driver with request `code`; copies its statuses and notes the error.
     bool submit(uint32_t code, uint8_t *record, uint32_t record_length, void *out,
                 uint32_t out_length, Overlapped *ov);
@@ -92,6 +99,12 @@ class CCyUSBEndPoint {
                                  bool buffered);
     // Slot 0 in direct mode, slot 1 in buffered mode.
     uint8_t *begin_in_mode(uint8_t *buffer, int32_t length, Overlapped *ov);
+
+  private:
+    // The layout of every record handed to the driver and not yet finished. The driver holds a
+    // record until its transfer finishes and may leave anything in its header; finish reads the
+    // layout kept here instead.
+    std::vector<std::pair<const uint8_t *, RecordLayout>> layouts_;
 };
 
 // Maximum packet size of an endpoint descriptor (with its companion, when present).
