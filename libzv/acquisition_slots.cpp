@@ -8,6 +8,18 @@
 #include "acquisition_memory.h"
 #include "errors.h"
 
+// Under LeakSanitizer the memory abandon() leaves to the driver is marked as left on purpose.
+#if defined(__SANITIZE_ADDRESS__)
+#define ZV_LEAK_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ZV_LEAK_CHECKED 1
+#endif
+#endif
+#ifdef ZV_LEAK_CHECKED
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace zv {
 
 void TransferSlots::FreeBlock::operator()(uint8_t *block) const {
@@ -50,6 +62,10 @@ bool TransferSlots::set_up(uint32_t length) {
 }
 
 void TransferSlots::abandon(int index) {
+#ifdef ZV_LEAK_CHECKED
+    __lsan_ignore_object(slots_[index].get());
+    __lsan_ignore_object(block_.get());
+#endif
     (void)slots_[index].release();
     (void)block_.release();
 }

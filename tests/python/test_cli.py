@@ -168,6 +168,9 @@ def test_setup_asks_before_installing(tmp_path, capsys, monkeypatch):
     assert not (tmp_path / "60-zv-hlm25.rules").exists()
 
 
+# Under the sanitizers (ZV_SANITIZED: tests/reliability) allocating the 4 GB capture alone takes
+# longer than the fixed delay before Ctrl-C.
+@pytest.mark.skipif(bool(os.environ.get("ZV_SANITIZED")), reason="too slow under the sanitizers")
 def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
     script = textwrap.dedent("""
         import sys
