@@ -49,3 +49,47 @@ clean:
 .PHONY: e2e
 e2e:
 	e2e/run-e2e.sh $(BUILD) $(JOBS) || [ $$? -eq 77 ]
+
+# Reliability (tests/reliability, fuzz/, tests/cpp/reliability).
+#   make test-sanitize  the C++ and Python tests on a build with AddressSanitizer and
+#                       UndefinedBehaviorSanitizer; fails on any report
+#   make fuzz-smoke     every fuzz target for FUZZ_SMOKE_SECONDS (CI)
+#   make fuzz           every fuzz target for FUZZ_SECONDS, new coverage merged into fuzz/corpus
+#   make soak           a processed stream from a real-time simulated detector at 80 MS/s with
+#                       decimation 10 for SOAK_SECONDS; reports samples, data loss and memory
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SMOKE_SECONDS ?= 25
+FUZZ_SECONDS ?= 600
+SOAK_SECONDS ?= 600
+FUZZ_TARGETS := $(notdir $(wildcard fuzz/corpus/*))
+
+.PHONY: test-sanitize fuzz-build fuzz-smoke fuzz soak
+
+$(ASAN_BUILD)/build.ninja:
+	meson setup $(ASAN_BUILD) --python.install-env=auto -Dbuildtype=debugoptimized -Dbench=false \
+		-Db_sanitize=address,undefined -Db_lundef=false
+
+test-sanitize: deps $(ASAN_BUILD)/build.ninja
+	ninja -C $(ASAN_BUILD) -j $(JOBS)
+	tests/reliability/run-sanitized.sh $(ASAN_BUILD) $(JOBS)
+
+# The library carries the fuzzer's coverage instrumentation; only the fuzz targets are built.
+$(FUZZ_BUILD)/build.ninja:
+	CXX=clang++ meson setup $(FUZZ_BUILD) -Dfuzz=true -Dtests=false -Dbench=false \
+		-Dbuildtype=debugoptimized -Db_sanitize=address,undefined -Db_lundef=false \
+		-Dcpp_args=-fsanitize=fuzzer-no-link
+
+fuzz-build:
+	tools/install-deps.sh build fuzz
+	$(MAKE) $(FUZZ_BUILD)/build.ninja
+	ninja -C $(FUZZ_BUILD) -j $(JOBS) $(addprefix fuzz/,$(FUZZ_TARGETS))
+
+fuzz-smoke: fuzz-build
+	fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)
+
+fuzz: fuzz-build
+	fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) --merge
+
+soak: build
+	$(BUILD)/tests/cpp/reliability/zv_soak $(SOAK_SECONDS)
