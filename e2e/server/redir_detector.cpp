@@ -20,7 +20,6 @@ namespace zve2e {
 namespace {
 
 constexpr uint8_t kDirectionIn = 0x80;
-constexpr uint8_t kTypeVendor = 2;
 constexpr uint8_t kStandardSetConfiguration = 9;
 constexpr uint8_t kStandardGetInterface = 10;
 constexpr uint8_t kStandardSetInterface = 11;
@@ -100,6 +99,9 @@ void RedirDetector::power_up() {
     set_endpoint_interval(configuration, zvsim::kStreamEndpoint, kStreamInterval);
     firmware_->descriptors().override_descriptor(zvsim::descriptor_type::kConfiguration, 0,
                                                  std::move(configuration));
+    if (settings_.detector->unanswered_request != 0)
+        firmware_->request_faults().hang(settings_.detector->unanswered_request,
+                                         zvsim::RequestFaults::kUntilCleared);
     packets_ = std::make_unique<StreamPackets>(*firmware_, samples_per_packet_);
     configuration_ = 1;
     collection_ = 0;
@@ -239,18 +241,17 @@ void RedirDetector::on_control(uint64_t id, usb_redir_control_packet_header *h, 
     if (!in && data) std::memcpy(stage.data(), data, std::min<size_t>(size_t(len), stage.size()));
     if (data) usbredirparser_free_packet_data(parser_, data);
 
-    if (plugged_ && ((h->requesttype >> 5) & 3) == kTypeVendor &&
-        h->request == settings_.detector->unanswered_request) {
-        log_line("control %02x %02x: not answered", h->requesttype, h->request);
-        unanswered_.emplace_back(id, *h);
-        return;
-    }
     zvsim::ControlResult result{true, 0};
     if (!plugged_) {
         h->status = usb_redir_ioerror;
     } else {
         result = clears_endpoint_halt(setup) ? zvsim::ControlResult{}
                                              : firmware_->control(setup, stage.data());
+        if (result.unanswered) {
+            log_line("control %02x %02x: not answered", h->requesttype, h->request);
+            unanswered_.emplace_back(id, *h);
+            return;
+        }
         h->status = result.stalled ? usb_redir_stall : usb_redir_success;
     }
     ++requests_;
