@@ -3,7 +3,7 @@
 namespace zvsim {
 
 void RequestFaults::stall(uint8_t request, int count) {
-    if (count != 0) rules_.push_back({request, {true, {}}, count});
+    if (count != 0) rules_.push_back({request, {true, false, {}}, count});
 }
 
 void RequestFaults::hang(uint8_t request, int count) {

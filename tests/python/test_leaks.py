@@ -95,3 +95,23 @@ def test_failing_opens_collections_and_unplugs(attach, capfd):
     for _ in range(300):
         faults()
     watch.check(resident_bound=4 * MIB)
+
+
+def test_a_thousand_streams_made_used_and_closed(sim):
+    d = zvpy.Device()
+
+    def stream_cycle():
+        stream = d.open_stream(dtype="float32")
+        stream.set_decimation(10)
+        assert len(stream.acquire(2000)) == 2000
+        stream.close()
+        with d.open_stream() as stream:  # float64, released by the context manager
+            stream.set_filter("butterworth8")
+            assert len(stream.acquire(100)) == 100
+
+    watch = Watch(stream_cycle, warm_up=30)
+    for _ in range(1000):
+        stream_cycle()
+    # A stream's scratch array alone is 64 KiB or 128 KiB, its processor more.
+    watch.check(resident_bound=4 * MIB)
+    d.close()
