@@ -1,0 +1,326 @@
+"""Type information for zvpy, the Python interface to libzv (HLM25 USB photodetector).
+
+Units used throughout: sample rates in samples per second (S/s), wavelengths in nm, optical
+power in µW (a Stream: watts × 10**calibration_units, -6 by default), port times in device
+clock cycles of about 5 ns, time-outs in ms.
+"""
+
+from types import TracebackType
+from typing import Any, Final, Generic, Literal, TypedDict, TypeVar, overload
+
+import numpy
+from numpy.typing import DTypeLike, NDArray
+
+# Keys of port_lookup (matched exactly: "a" is not a port); the ints are PORT_A .. PORT_T.
+_Port = Literal["A", "B", "S", "T", "LEDR", "LEDG", "LEDB"] | int
+# Keys of calibrationtype_lookup; the ints are the CALIBRATION_* constants (0 to 4).
+_CalibrationType = (
+    Literal[
+        "auto",
+        "digital highgain",
+        "digital lowgain",
+        "analog highgain",
+        "analog lowgain",
+        "balanced",
+        "balanced digital",
+        "balanced analog",
+        "p1 digital",
+        "p1 analog",
+        "p2 digital",
+        "p2 analog",
+    ]
+    | int
+)
+_UsbSpeed = Literal["unknown", "low", "full", "high", "super"]
+# Descriptions numpy reads as float32 or float64 (a Stream's element type).
+_Float32Like = (
+    Literal["float32", "f4", "<f4", "single"] | type[numpy.float32] | numpy.dtype[numpy.float32]
+)
+_Float64Like = (
+    None
+    | Literal["float64", "f8", "<f8", "double", "float"]
+    | type[numpy.float64]
+    | type[float]
+    | numpy.dtype[numpy.float64]
+)
+# The calibration pair (gain, offset): value = gain * code + offset.
+_CalibrationPair = tuple[float, float] | list[float] | NDArray[numpy.floating[Any]]
+
+_F = TypeVar("_F", numpy.float32, numpy.float64)
+_D = TypeVar("_D", bound=Device)
+_S = TypeVar("_S", bound=Stream[Any])
+
+class _DeviceInfo(TypedDict):
+    serial: str
+    product: str
+    samplerate: int  # S/s
+    adcbits: int
+    firmware: tuple[int, int, int]
+    usb_speed: _UsbSpeed
+
+PORT_A: Final = 0
+PORT_B: Final = 1
+PORT_S: Final = 2
+PORT_T: Final = 3
+
+CALIBRATION_DIGITAL_HIGHGAIN: Final = 0
+CALIBRATION_DIGITAL_LOWGAIN: Final = 1
+CALIBRATION_ANALOG_HIGHGAIN: Final = 2
+CALIBRATION_ANALOG_LOWGAIN: Final = 3
+CALIBRATION_DIGITAL_AUTO: Final = 4
+
+# The words the methods accept, read by name at each use: rebinding one changes the words.
+error_lookup: dict[Any, Any]
+usb_speed_lookup: dict[int, str]
+port_lookup: dict[int | str, int]
+calibrationtype_lookup: dict[int | str, int]
+_trigger_mode_lookup: dict[tuple[str, str], int]
+
+def version() -> tuple[int, int, int]:
+    """The version of libzv used with zvpy, (major, minor, patch)."""
+
+def init() -> None: ...
+def exit() -> None: ...
+def libusb_version() -> str:
+    """The version of the libusb library serving real detectors."""
+
+def list_devices() -> list[_DeviceInfo]:
+    """The attached detectors, real ones first, without keeping any open."""
+
+class Error(Exception):
+    """A libzv error; err and errstr are libzv's last error code and message."""
+
+    err: int
+    errstr: str
+    def __init__(self, msg: object = None) -> None: ...
+
+class NoDeviceError(Error):
+    """No detector (with the requested serial) was found."""
+
+class Device:
+    """One HLM25 detector; opened at creation unless open=False."""
+
+    def __init__(self, open: bool = True, serial: str | None = None) -> None: ...
+    def __enter__(self: _D) -> _D: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None: ...
+    def open(self, serial: str | None = None) -> None:
+        """Opens the first detector, or the first whose serial contains `serial`."""
+
+    def close(self) -> None: ...
+    def isopen(self) -> bool: ...
+    @property
+    def serial(self) -> str: ...
+    @property
+    def product(self) -> str: ...
+    @property
+    def samplerate(self) -> int:
+        """Raw sample rate in S/s."""
+
+    @property
+    def adcbits(self) -> int: ...
+    @property
+    def fwversion(self) -> tuple[int, int, int]: ...
+    @property
+    def usb_speed(self) -> _UsbSpeed: ...
+    @property
+    def peak_responsivity(self) -> int:
+        """Wavelength of the photodiode's peak responsivity, nm."""
+    # Data collection. Raw samples: bits 0-13 ADC code, bit 14 port S, bit 15 port T.
+    def get_raw_data(
+        self,
+        nsamples: int,
+        mask: bool = True,
+        trig_mode: str | None = None,
+        trig_port: str | None = None,
+        samples_per_trigger: int | None = None,
+    ) -> NDArray[numpy.uint16]:
+        """nsamples raw samples; trig_mode "rising", "falling", "high", "low" or "auto" on
+        trig_port "S" or "T" (case-insensitive); samples_per_trigger makes bursts."""
+
+    def get_calibrated_data(
+        self, nsamples: int, wavelength: float | None = None, **kwargs: Any
+    ) -> NDArray[numpy.float64]:
+        """nsamples samples in µW at `wavelength` (nm; default: peak responsivity); further
+        keywords go to get_raw_data."""
+    # Calibrations: [gain, offset] with µW = gain * code + offset.
+    def get_calibration(self, type: _CalibrationType = "auto") -> NDArray[numpy.float64]: ...
+    def get_rel_calibration(
+        self, wavelength: float, type: _CalibrationType = "auto"
+    ) -> NDArray[numpy.float64]:
+        """The calibration giving µW at `wavelength` (nm)."""
+
+    def get_rel_responsivity(self, wavelength: float, /) -> float:
+        """Responsivity at `wavelength` (nm) relative to the peak: 0 to 1."""
+    # Front-end settings; each is also a property.
+    def read_highgain(self) -> int: ...
+    def set_highgain(self, on: object, /) -> None: ...
+    def read_antialias(self) -> bool: ...
+    def set_antialias(self, on: object, /) -> None: ...
+    def read_powerdown(self) -> bool: ...
+    def set_powerdown(self, on: object, /) -> None: ...
+    def read_adcclock(self) -> bool: ...
+    def set_adcclock(self, on: object, /) -> None: ...
+    @property
+    def highgain(self) -> int: ...
+    @highgain.setter
+    def highgain(self, on: object) -> None: ...
+    @property
+    def antialias(self) -> bool: ...
+    @antialias.setter
+    def antialias(self, on: object) -> None: ...
+    @property
+    def powerdown(self) -> bool: ...
+    @powerdown.setter
+    def powerdown(self, on: object) -> None: ...
+    @property
+    def adcclock(self) -> bool: ...
+    @adcclock.setter
+    def adcclock(self, on: object) -> None: ...
+    # ADC test patterns.
+    def test_normal(self) -> None: ...
+    def test_checkerboard(self) -> None: ...
+    def test_pn9(self) -> None: ...
+    def test_user(self, pattern: int, /) -> None:
+        """A constant test pattern (0 to 65535; the ADC uses the low 14 bits)."""
+    # Logic ports and LED lines; times in clock cycles of about 5 ns.
+    def port_drive(self, port: _Port, value: bool) -> None: ...
+    def port_pwm(self, port: _Port, threshold: int, period: int) -> None:
+        """A square wave: high for `threshold` of every `period` cycles (~5 ns each)."""
+
+    def port_pulse(self, port: _Port, threshold: int) -> None:
+        """One pulse, high for `threshold` cycles (~5 ns each)."""
+
+    def port_read(self, port: _Port, /) -> bool: ...
+    def reset(self) -> None: ...
+    # numpy's typing makes float32 a subtype of float64, so the first two overlap; the first wins.
+    @overload
+    def open_stream(self, dtype: _Float32Like) -> Stream[numpy.float32]: ...  # type: ignore[misc]
+    @overload
+    def open_stream(self, dtype: _Float64Like = None) -> Stream[numpy.float64]: ...
+    @overload
+    def open_stream(self, dtype: DTypeLike) -> Stream[Any]: ...
+
+class _DDevice(Device):
+    """Developer access: raw vendor requests (time-outs in ms)."""
+
+    def in_request(
+        self, request: int, value: int = 0, index: int = 0, length: int = 0, timeout: int = 1000
+    ) -> NDArray[numpy.uint8]: ...
+    def out_request(
+        self,
+        request: int,
+        value: int = 0,
+        index: int = 0,
+        data: NDArray[numpy.uint8] | None = ...,
+        timeout: int = 1000,
+    ) -> None: ...
+    def set_clock_divide(self, divide: Literal[1, 2, 4], /) -> None: ...
+
+# Generic over its element type in the stub only: at run time Stream is not subscriptable.
+class Stream(Generic[_F]):
+    """A processed stream of one Device: calibrated (power in watts × 10**calibration_units),
+    low-pass filtered and rate-reduced samples of dtype float32 or float64."""
+
+    @overload
+    def __init__(self: Stream[numpy.float32], device: Device, dtype: _Float32Like) -> None: ...
+    @overload
+    def __init__(
+        self: Stream[numpy.float64], device: Device, dtype: _Float64Like = None
+    ) -> None: ...
+    @overload
+    def __init__(self: Stream[Any], device: Device, dtype: DTypeLike) -> None: ...
+    def __enter__(self: _S) -> _S: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None: ...
+    @property
+    def device(self) -> Device: ...
+    @property
+    def dtype(self) -> numpy.dtype[_F]: ...
+    def close(self) -> None: ...
+    def acquire(self, nsamples: int, /) -> NDArray[_F]:
+        """nsamples processed samples from the detector."""
+
+    def simulate(self, nsamples: int, /) -> NDArray[_F]:
+        """nsamples processed samples of a synthetic ramp of raw codes (no streaming)."""
+
+    def benchmark(self, length: int, repeats: int, with_flags: bool = False) -> float:
+        """Seconds taken to process `repeats` blocks of 5120 synthetic raw samples."""
+
+    def read_samplerate(self) -> float:
+        """Output rate in S/s: the raw rate divided by the downsampling."""
+
+    def read_samplesize(self) -> int:
+        """Bytes per sample: 4 (float32) or 8 (float64)."""
+
+    def read_calibration_mode(self) -> str: ...
+    def set_calibration_mode(self, mode: str | bytes, /) -> None:
+        """Mode "auto" (the stored calibration), "none" (raw codes) or "custom"."""
+
+    def update_auto_calibration(self) -> None:
+        """Reads the stored calibration again (after a gain change)."""
+
+    def read_calibration(self) -> NDArray[_F]: ...
+    def set_custom_calibration(self, calibration: _CalibrationPair, /) -> None: ...
+    def read_calibration_wavelength(self) -> float: ...
+    def set_calibration_wavelength(self, wavelength: float, /) -> None: ...
+    def read_calibration_units(self) -> int: ...
+    def set_calibration_units(self, units: int, /) -> None:
+        """Output unit as a power of ten of watts: -6 µW (default), -3 mW, 0 W, -9 nW."""
+
+    def read_cutoff(self) -> float: ...
+    def set_cutoff(self, cutoff: float, /) -> None:
+        """Filter cutoff in Hz."""
+
+    def read_filter(self) -> str: ...
+    def set_filter(self, filter: str | bytes, /) -> None:
+        """Filter mode: "none", "butterworth2/4/6/8", "chebyI2/4/6/8", "rbj", "fir", ..."""
+
+    def read_downsampling(self) -> int: ...
+    def set_downsampling(self, downsampling: int, /) -> None:
+        """Keep one sample in `downsampling` (no anti-aliasing filter)."""
+
+    def set_decimation(self, decimation: int, /) -> None:
+        """Keep one sample in `decimation` after a 4th-order Butterworth low pass at
+        0.4 × the reduced rate (0 or 1: no reduction)."""
+
+    @property
+    def samplerate(self) -> float: ...
+    @property
+    def samplesize(self) -> int: ...
+    @property
+    def calibration_mode(self) -> str: ...
+    @calibration_mode.setter
+    def calibration_mode(self, mode: str | bytes) -> None: ...
+    @property
+    def calibration(self) -> NDArray[_F]: ...
+    @calibration.setter
+    def calibration(self, calibration: _CalibrationPair) -> None: ...
+    @property
+    def calibration_wavelength(self) -> float: ...
+    @calibration_wavelength.setter
+    def calibration_wavelength(self, wavelength: float) -> None: ...
+    @property
+    def calibration_units(self) -> int: ...
+    @calibration_units.setter
+    def calibration_units(self, units: int) -> None: ...
+    @property
+    def cutoff(self) -> float: ...
+    @cutoff.setter
+    def cutoff(self, cutoff: float) -> None: ...
+    @property
+    def filter(self) -> str: ...
+    @filter.setter
+    def filter(self, filter: str | bytes) -> None: ...
+    @property
+    def downsampling(self) -> int: ...
+    @downsampling.setter
+    def downsampling(self, downsampling: int) -> None: ...
