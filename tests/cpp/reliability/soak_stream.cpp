@@ -40,6 +40,14 @@ double peak_mib() {
     return usage.ru_maxrss / 1024.0;
 }
 
+// Processor time of this process (user and system), in seconds.
+double cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 // Takes block after block until the time is up; counts samples and the blocks the stream marked
 // as having lost raw data.
 class TimedSupply : public ZVStreamSupply<float> {
@@ -115,17 +123,21 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
 
     const double resident_before = resident_mib();
+    const double cpu_before = cpu_seconds();
     TimedSupply supply(seconds, *detector);
     const int status = stream->run(&supply);
     const double took = supply.elapsed();
+    const double cpu = cpu_seconds() - cpu_before;
     const double resident_after = resident_mib();
     const uint64_t dropped = detector->dropped();
     stream.reset();
     zv_close(dev);
 
     const double expected = double(samplerate) / decimation * took;
-    std::printf("soak: %.1f s, status %d%s%s\n", took, status, status ? ": " : "",
-                status ? zv_get_error_string() : "");
+    std::printf("soak: %.1f s, status %d%s%s; processor time %.1f s (%.0f%% of one core: "
+                "simulated detector, engine and stream together)\n",
+                took, status, status ? ": " : "", status ? zv_get_error_string() : "", cpu,
+                100 * cpu / took);
     std::printf("soak: samples delivered   %llu (%.1f%% of %.0f the sample rate gives)\n",
                 static_cast<unsigned long long>(supply.samples), 100.0 * supply.samples / expected,
                 expected);
