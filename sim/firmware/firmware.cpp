@@ -16,12 +16,21 @@ constexpr uint8_t kTypeVendor = 2;
 
 namespace standard_request {
 constexpr uint8_t kGetStatus = 0;
+constexpr uint8_t kClearFeature = 1;
 constexpr uint8_t kGetDescriptor = 6;
 constexpr uint8_t kGetConfiguration = 8;
 constexpr uint8_t kSetConfiguration = 9;
 constexpr uint8_t kGetInterface = 10;
 constexpr uint8_t kSetInterface = 11;
+constexpr uint8_t kSetSel = 48;        // SuperSpeed: the link's exit latencies, 6 bytes
+constexpr uint8_t kSetIsochDelay = 49; // SuperSpeed: the host's isochronous delay
 } // namespace standard_request
+
+constexpr uint8_t kRecipientMask = 0x1F;
+constexpr uint8_t kRecipientDevice = 0;
+constexpr uint8_t kRecipientEndpoint = 2;
+constexpr uint16_t kFeatureEndpointHalt = 0;
+constexpr size_t kSetSelLength = 6;
 
 uint8_t request_type(const SetupPacket &s) {
     return (s.bmRequestType >> 5) & 3;
@@ -108,6 +117,7 @@ ControlResult Firmware::vendor(const SetupPacket &setup, uint8_t *data) {
 ControlResult Firmware::standard(const SetupPacket &setup, uint8_t *data) {
     using namespace standard_request;
     const bool in = is_in(setup);
+    const uint8_t recipient = setup.bmRequestType & kRecipientMask;
     switch (setup.bRequest) {
     case kGetDescriptor: {
         if (!in) return kStall;
@@ -127,9 +137,31 @@ ControlResult Firmware::standard(const SetupPacket &setup, uint8_t *data) {
                        select_alt_setting(uint8_t(setup.wValue))
                    ? ControlResult{}
                    : kStall;
+    case kClearFeature: {
+        // A halt cleared on endpoint 0 or the stream endpoint (the host resets an endpoint so).
+        const bool known_endpoint = (setup.wIndex & 0x7F) == 0 || setup.wIndex == kStreamEndpoint;
+        return !in && recipient == kRecipientEndpoint && setup.wValue == kFeatureEndpointHalt &&
+                       known_endpoint
+                   ? ControlResult{}
+                   : kStall;
+    }
+    case kSetSel:
+        return !in && recipient == kRecipientDevice && superspeed() &&
+                       setup.wLength == kSetSelLength
+                   ? ControlResult{false, setup.wLength}
+                   : kStall;
+    case kSetIsochDelay:
+        return !in && recipient == kRecipientDevice && superspeed() && setup.wLength == 0
+                   ? ControlResult{}
+                   : kStall;
     default:
         return kStall;
     }
+}
+
+bool Firmware::superspeed() const {
+    const auto *d = descriptors_.find(descriptor_type::kDevice, 0);
+    return d != nullptr && d->size() > 3 && (*d)[3] >= 3; // bcdUSB 3.x
 }
 
 bool Firmware::reset(const SetupPacket &, const uint8_t *, std::vector<uint8_t> &) {

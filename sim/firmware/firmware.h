@@ -1,8 +1,9 @@
 // The firmware model of a simulated HLM25: what the detector does, independent of how it is
-// reached. It answers control requests on endpoint 0 (the standard descriptor requests and the
-// vendor requests), switches alternate settings and fills isochronous transfers of the stream
-// endpoint. It knows nothing of the host transport, so the same model can be served in process or
-// to a virtual machine. Not thread-safe: its owner serialises the calls.
+// reached. It answers control requests on endpoint 0 (the standard requests a host sends, such as
+// descriptors, halts cleared and SuperSpeed link settings, and the vendor requests), switches
+// alternate settings and fills isochronous transfers of the stream endpoint. It knows nothing of
+// the host transport, so the same model can be served in process or to a virtual machine. Not
+// thread-safe: its owner serialises the calls.
 #pragma once
 
 #include <cstdint>
@@ -111,6 +112,8 @@ class Firmware {
 
     ControlResult vendor(const SetupPacket &setup, uint8_t *data);
     ControlResult standard(const SetupPacket &setup, uint8_t *data);
+    // The descriptors announce a SuperSpeed device (bcdUSB 3.x).
+    bool superspeed() const;
 
     bool reset(const SetupPacket &, const uint8_t *, std::vector<uint8_t> &);
     bool read_identity(const SetupPacket &, const uint8_t *, std::vector<uint8_t> &);
