@@ -24,9 +24,6 @@ constexpr uint8_t kStandardSetConfiguration = 9;
 constexpr uint8_t kStandardGetInterface = 10;
 constexpr uint8_t kStandardSetInterface = 11;
 constexpr uint8_t kRecipientInterface = 0x01;
-constexpr uint8_t kRecipientEndpoint = 0x02;
-constexpr uint8_t kStandardClearFeature = 1;
-constexpr uint16_t kFeatureEndpointHalt = 0;
 constexpr uint8_t kControlEndpoint = 0x00;
 constexpr size_t kDeviceMaxPacket0Offset = 7;
 // More output than this waiting for the peer: the stream waits too.
@@ -51,14 +48,6 @@ uint8_t redir_interval(zvsim::Speed speed, uint8_t b_interval) {
 // usbredir's endpoint index: IN endpoints 16..31, OUT endpoints 0..15.
 int endpoint_index(uint8_t address) {
     return ((address & 0x80) >> 3) | (address & 0x0F);
-}
-
-// The USB controller of the detector, not its firmware, acknowledges a cleared halt.
-bool clears_endpoint_halt(const zvsim::SetupPacket &s) {
-    return s.bmRequestType == kRecipientEndpoint && s.bRequest == kStandardClearFeature &&
-           s.wValue == kFeatureEndpointHalt &&
-           (s.wIndex == kControlEndpoint || s.wIndex == (kControlEndpoint | kDirectionIn) ||
-            s.wIndex == zvsim::kStreamEndpoint);
 }
 
 RedirDetector *self(void *priv) {
@@ -245,8 +234,7 @@ void RedirDetector::on_control(uint64_t id, usb_redir_control_packet_header *h, 
     if (!plugged_) {
         h->status = usb_redir_ioerror;
     } else {
-        result = clears_endpoint_halt(setup) ? zvsim::ControlResult{}
-                                             : firmware_->control(setup, stage.data());
+        result = firmware_->control(setup, stage.data());
         if (result.unanswered) {
             log_line("control %02x %02x: not answered", h->requesttype, h->request);
             unanswered_.emplace_back(id, *h);

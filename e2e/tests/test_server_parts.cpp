@@ -77,6 +77,25 @@ TEST(ConfigurationLayout, StopsAtADescriptorThatDoesNotFit) {
     EXPECT_TRUE(configuration_layout(zero_length).endpoints.empty());
 }
 
+// What a Linux host sends to the detector on its way, beyond descriptors: served over usbredir
+// these reach the model as they are.
+TEST(StandardRequests, HaltsClearedAndSuperSpeedLinkSettingsAreAcknowledged) {
+    const Detector &super = detector(Link::superspeed);
+    zvsim::Firmware f(firmware_config(super, super.samplerate));
+    uint8_t sel[6] = {};
+    EXPECT_FALSE(f.control({0x02, 1, 0, zvsim::kStreamEndpoint, 0}, nullptr).stalled);
+    EXPECT_FALSE(f.control({0x02, 1, 0, 0x00, 0}, nullptr).stalled);
+    EXPECT_TRUE(f.control({0x02, 1, 0, 0x81, 0}, nullptr).stalled); // no such endpoint
+    EXPECT_TRUE(f.control({0x02, 1, 1, zvsim::kStreamEndpoint, 0}, nullptr).stalled);
+    EXPECT_FALSE(f.control({0x00, 48, 0, 0, 6}, sel).stalled);      // SET_SEL
+    EXPECT_FALSE(f.control({0x00, 49, 40, 0, 0}, nullptr).stalled); // SET_ISOCH_DELAY
+    EXPECT_TRUE(f.control({0x00, 48, 0, 0, 2}, sel).stalled);
+
+    const Detector &high = detector(Link::high_speed);
+    zvsim::Firmware h(firmware_config(high, high.samplerate));
+    EXPECT_TRUE(h.control({0x00, 49, 40, 0, 0}, nullptr).stalled); // not at high speed
+}
+
 TEST(PacketSchedule, PacketsFallDueAtThePacedInterval) {
     PacketSchedule s(0.001, 0.5); // a packet every 2 ms
     s.start(10.0, 3);
