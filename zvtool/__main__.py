@@ -6,25 +6,38 @@ from zvtool.commands import bench, capture, info, list_devices, setup
 
 COMMANDS = (list_devices, info, capture, bench, setup)
 
+DESCRIPTION = """\
+Work with HLM25 USB photodetectors: list them, show their identity and calibrations,
+capture raw, calibrated or processed samples, measure processing speed, and set up
+USB permissions."""
+
+EPILOG = """\
+Every command takes --simulate to use a simulated HLM25 (no hardware needed).
+Run 'zv COMMAND --help' for a command's options and examples.
+
+examples:
+  zv list
+  zv info
+  zv capture 100000 --calibrated --plot trace.png
+  zv capture 100000 --simulate --decimate 8 --units mW --out power.npy
+  sudo zv setup"""
+
+SIMULATE_HELP = ("attach a simulated HLM25 (a 1 MHz modulated laser with noise and a pulse "
+                 "train on port S) and use it")
+
 
 def build_parser():
-    parser = argparse.ArgumentParser(
-        prog="zv",
-        description="Work with HLM25 USB photodetectors: list them, show their identity and "
-        "calibrations, capture raw, calibrated or processed samples, measure processing speed, "
-        "and set up USB permissions.",
-        epilog="Every command takes --simulate to use a simulated HLM25 (no hardware needed). "
-        "Run 'zv COMMAND --help' for a command's options.",
-    )
+    formatter = argparse.RawDescriptionHelpFormatter  # keeps the example lines as written
+    parser = argparse.ArgumentParser(prog="zv", description=DESCRIPTION, epilog=EPILOG,
+                                     formatter_class=formatter)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for command in COMMANDS:
-        sub = commands.add_parser(command.NAME, help=command.HELP, description=command.HELP)
-        sub.add_argument(
-            "--simulate",
-            action="store_true",
-            help="attach a simulated HLM25 (a modulated laser with noise and a pulse train on "
-            "port S) and use it",
-        )
+        sub = commands.add_parser(command.NAME, help=command.HELP,
+                                  description=command.HELP[0].upper() + command.HELP[1:] + ".",
+                                  epilog=getattr(command, "EXAMPLES", None),
+                                  formatter_class=formatter)
+        sub.add_argument("--simulate", action="store_true",
+                         help=getattr(command, "SIMULATE_HELP", SIMULATE_HELP))
         command.add_arguments(sub)
         sub.set_defaults(run=command.run)
     return parser

@@ -1,10 +1,13 @@
 """Opening the detector a command works on."""
 import contextlib
 
+from zvtool.errors import UsageError
+
 
 def add_device_arguments(parser):
     parser.add_argument("--serial", metavar="TEXT",
-                        help="use the detector whose serial number contains TEXT")
+                        help="use the detector whose serial number contains TEXT (default: the "
+                        "first one 'zv list' shows)")
 
 
 @contextlib.contextmanager
@@ -18,7 +21,13 @@ def open_device(args):
 
         simulated.attach()
         serial = serial or simulated.SERIAL
-    device = zvpy.Device(serial=serial)
+    try:
+        device = zvpy.Device(serial=serial)
+    except zvpy.NoDeviceError:
+        if getattr(args, "serial", None):
+            raise UsageError(f"no HLM25 detector whose serial number contains {serial!r}; "
+                             "'zv list' shows the attached ones") from None
+        raise
     try:
         yield device
     finally:

@@ -194,3 +194,53 @@ def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
     assert lines[-1] == "after 130 1000"
     kept = int(lines[-2].split()[0])
     assert 0 < kept < 2_000_000_000 and kept % 1_000_000 == 0
+
+
+def test_help_shows_examples_and_units(capsys):
+    for command, texts in (("capture", ("examples:", "zv capture 1000000 --out codes.npy", "µW",
+                                        "Hz")),
+                           ("setup", ("MODE 0666", "sudo zv setup --yes")),
+                           ("bench", ("MS/s",))):
+        with pytest.raises(SystemExit):
+            main([command, "--help"])
+        text = capsys.readouterr().out
+        for expected in texts:
+            assert expected in text, (command, expected)
+
+
+def test_options_are_checked_before_the_detector_is_touched(capsys):
+    for argv, message in (
+            (["--trigger", "rising:A"], "PORT S or T, e.g. rising:S (not 'rising:A')"),
+            (["--trigger", "up:S"], "MODE one of rising, falling, high, low"),
+            # A partial last burst would stay zero in the file.
+            (["--trigger", "rising:S", "--per-trigger", "300"], "divide the number of samples"),
+            (["--trigger", "rising:S", "--per-trigger", "0"], "must be positive")):
+        code, out, err = run(capsys, "capture", "1000", "--simulate", *argv)
+        assert code == 1 and message in err and out == "", argv
+    with pytest.raises(SystemExit):
+        main(["capture", "10", "--simulate", "--filter", "bogus"])
+    assert "invalid choice: 'bogus'" in capsys.readouterr().err
+
+
+def test_a_serial_that_matches_nothing_is_named(capsys):
+    code, _, err = run(capsys, "info", "--simulate", "--serial", "NOPE")
+    assert code == 1
+    assert err.strip() == ("zv: no HLM25 detector whose serial number contains 'NOPE'; "
+                           "'zv list' shows the attached ones")
+
+
+def test_library_errors_show_their_code_once(capsys):
+    code, _, err = run(capsys, "capture", "10", "--simulate", "--decimate", "-2")
+    assert code == 1 and err.strip() == "zv: libzv error (48): invalid decimation factor"
+
+
+def test_long_traces_are_drawn_as_an_envelope_that_keeps_every_spike():
+    from zvtool.plotting import envelope
+
+    samples = numpy.zeros(1_000_003)
+    samples[777_777] = 5.0
+    samples[12] = -3.0
+    samples[-1] = -4.0
+    index, low, high = envelope(samples, 2000)
+    assert len(index) == 2000 and high.max() == 5.0 and low.min() == -4.0 and low[0] == -3.0
+    assert index[numpy.argmax(high)] <= 777_777 < index[numpy.argmax(high)] + 500

@@ -5,10 +5,36 @@ import numpy
 
 from zvtool import capture_files, units
 from zvtool.connection import add_device_arguments, open_device
+from zvtool.errors import UsageError
 from zvtool.progress import Progress
 
 NAME = "capture"
 HELP = "capture raw, calibrated or processed samples to .npy or .csv, optionally with a plot"
+EXAMPLES = """\
+kinds of capture:
+  raw         14-bit ADC codes (uint16), the default
+  calibrated  power in µW (float64) from the detector's stored calibration
+  processed   a stream: power (µW unless --units), low-pass filtered and/or reduced in rate
+
+examples:
+  zv capture 1000000 --out codes.npy                      1 M raw samples (12.5 ms at 80 MS/s)
+  zv capture 200000 --calibrated --wavelength 1310 --out power.csv --plot power.png
+  zv capture 100000 --decimate 8 --units mW --out slow.npy      80 MS/s -> 10 MS/s, in mW
+  zv capture 100000 --filter chebyI4 --cutoff 2e6 --dtype float32 --out filtered.npy
+  zv capture 10000 --trigger rising:S --per-trigger 1000 --keep-port-bits --out bursts.npy
+  zv capture 50000 --simulate --calibrated --plot trace.png        no hardware needed
+
+File formats: .npy keeps the samples' type (numpy.load reads it); .csv has the columns
+time_s and the sample value."""
+
+# The stream's filter modes: the everyday ones, then variants kept for comparison.
+FILTER_MODES = ("none", "butterworth2", "butterworth4", "butterworth6", "butterworth8",
+                "chebyI2", "chebyI4", "chebyI6", "chebyI8", "rbj", "fir",
+                "butterdfI2", "butterdfII2", "buttertdfI2", "buttertdfII2",
+                "chebyImax8but2", "chebyImax8but4", "chebyImax8but6",
+                "badbutter2", "badbutter4", "badbutter8")
+TRIGGER_MODES = ("rising", "falling", "high", "low")
+TRIGGER_PORTS = ("S", "T")
 
 
 def add_arguments(parser):
@@ -25,26 +51,32 @@ def add_arguments(parser):
                             help="convert to µW at this wavelength (nm)")
     processed = parser.add_argument_group("processed samples (a stream: calibrated, filtered, "
                                           "reduced)")
-    processed.add_argument("--filter", metavar="MODE",
-                           help="low-pass filter mode, e.g. butterworth4, chebyI4, rbj, fir")
-    processed.add_argument("--cutoff", type=float, metavar="HZ", help="filter cutoff in Hz")
+    processed.add_argument("--filter", metavar="MODE", choices=FILTER_MODES,
+                           help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
+                           "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
+    processed.add_argument("--cutoff", type=float, metavar="HZ",
+                           help="filter cutoff frequency in Hz (default: half the sample rate)")
     processed.add_argument("--decimate", type=int, metavar="N",
-                           help="keep one sample in N after an automatic anti-aliasing filter")
-    processed.add_argument("--dtype", choices=("float32", "float64"), help="sample type")
+                           help="keep one sample in N after a 4th-order Butterworth low pass at "
+                           "0.4 × the reduced rate")
+    processed.add_argument("--dtype", choices=("float32", "float64"),
+                           help="sample type of processed captures (default float64)")
     processed.add_argument("--units", metavar="UNIT",
                            help="power unit of processed samples: pW, nW, uW (default), mW, W")
     trigger = parser.add_argument_group("triggered capture (raw or calibrated)")
     trigger.add_argument("--trigger", metavar="MODE:PORT",
-                         help="start at a level or edge: rising, falling, high or low on port S "
-                         "or T, e.g. rising:S")
+                         help="start at a level or edge on logic port S or T: MODE is rising, "
+                         "falling, high or low, e.g. rising:S")
     trigger.add_argument("--per-trigger", type=int, metavar="K",
-                         help="capture bursts of K samples, each starting at its own trigger")
+                         help="capture bursts of K samples, each starting at its own trigger, "
+                         "until nsamples are captured")
     parser.add_argument("--keep-port-bits", action="store_true",
                         help="raw captures: keep the port S and T levels in bits 14 and 15")
     parser.add_argument("--block", type=int, default=4_000_000, metavar="N",
                         help="untriggered captures longer than N samples are taken as blocks of "
                         "N to show progress and allow Ctrl-C; the detector is not read between "
-                        "blocks, so samples between them are not recorded (default %(default)s)")
+                        "blocks, so samples between them are not recorded, and processed "
+                        "captures restart their filter at each block (default %(default)s)")
 
 
 def plan(args):
@@ -61,6 +93,10 @@ def plan(args):
         raise ValueError("triggers apply to raw and calibrated captures, not processed ones")
     if args.per_trigger is not None and not args.trigger:
         raise ValueError("--per-trigger needs --trigger MODE:PORT")
+    if args.per_trigger is not None and (args.per_trigger <= 0
+                                         or args.nsamples % args.per_trigger):
+        # The detector records whole bursts only: a partial last burst would be left as zeros.
+        raise ValueError("--per-trigger K must be positive and divide the number of samples")
     if args.block <= 0:
         raise ValueError("--block must be positive")
     return "processed" if processed else "calibrated" if calibrated else "raw"
@@ -93,8 +129,9 @@ def trigger_words(args):
     if not args.trigger:
         return {}
     mode, _, port = args.trigger.partition(":")
-    if not port:
-        raise ValueError("--trigger takes MODE:PORT, e.g. rising:S")
+    if mode.lower() not in TRIGGER_MODES or port.upper() not in TRIGGER_PORTS:
+        raise UsageError(f"--trigger takes MODE:PORT with MODE one of {', '.join(TRIGGER_MODES)} "
+                         f"and PORT S or T, e.g. rising:S (not {args.trigger!r})")
     words = {"trig_mode": mode, "trig_port": port}
     if args.per_trigger is not None:
         words["samples_per_trigger"] = args.per_trigger
@@ -152,7 +189,11 @@ def run(args):
     if args.plot:
         from zvtool import plotting
 
-        plotting.plot(args.plot, samples, samplerate, quantity, unit)
+        note = None
+        if args.per_trigger:
+            note = (f"{len(samples) // args.per_trigger} bursts of {args.per_trigger} samples, "
+                    "each from its own trigger, joined end to end")
+        plotting.plot(args.plot, samples, samplerate, quantity, unit, note=note)
         print(f"wrote {args.plot}")
     print(summary(samples, samplerate, quantity, unit))
     return 130 if interrupted else 0

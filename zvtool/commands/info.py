@@ -5,6 +5,13 @@ from zvtool.connection import add_device_arguments, open_device
 
 NAME = "info"
 HELP = "show a detector's identity, calibrations, responsivity and settings, and the versions"
+EXAMPLES = """\
+Everything a bug report needs. Calibrations convert ADC codes to optical power:
+µW = gain × code + offset, at the photodiode's peak wavelength.
+
+examples:
+  zv info
+  zv info --serial S00012"""
 
 CALIBRATION_TYPES = ("digital highgain", "digital lowgain", "analog highgain", "analog lowgain",
                      "balanced digital", "balanced analog", "p1 digital", "p1 analog",

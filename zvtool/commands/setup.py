@@ -7,6 +7,16 @@ import sys
 
 NAME = "setup"
 HELP = "show and install the udev rule giving users access to HLM25 detectors"
+SIMULATE_HELP = "accepted for uniformity; setup touches no detector"
+EXAMPLES = """\
+On Linux a USB device belongs to root unless a udev rule says otherwise. The rule
+60-zv-hlm25.rules gives every local user read and write access (MODE 0666) to HLM25
+detectors only. Run as root, setup installs it and asks udev to apply it; then replug.
+
+examples:
+  zv setup                                 show the rule and ask before installing it
+  sudo zv setup --yes                      install without asking
+  zv setup --yes --rules-dir /tmp/rules    write the rule elsewhere (to copy it by hand)"""
 
 RULE_NAME = "60-zv-hlm25.rules"
 RULES_DIR = pathlib.Path("/etc/udev/rules.d")
@@ -14,7 +24,7 @@ RULES_DIR = pathlib.Path("/etc/udev/rules.d")
 
 def add_arguments(parser):
     parser.add_argument("--yes", action="store_true", help="install without asking")
-    parser.add_argument("--rules-dir", type=pathlib.Path, default=RULES_DIR,
+    parser.add_argument("--rules-dir", type=pathlib.Path, default=RULES_DIR, metavar="DIR",
                         help="where to install the rule (default %(default)s)")
 
 
