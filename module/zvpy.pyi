@@ -216,7 +216,7 @@ class _DDevice(Device):
         request: int,
         value: int = 0,
         index: int = 0,
-        data: NDArray[numpy.uint8] | None = ...,
+        data: NDArray[numpy.uint8] = ...,
         timeout: int = 1000,
     ) -> None: ...
     def set_clock_divide(self, divide: Literal[1, 2, 4], /) -> None: ...

@@ -17,12 +17,18 @@ kinds of capture:
   processed   a stream: power (µW unless --units), low-pass filtered and/or reduced in rate
 
 examples:
-  zv capture 1000000 --out codes.npy                      1 M raw samples (12.5 ms at 80 MS/s)
+  # 1 million raw samples (12.5 ms at 80 MS/s)
+  zv capture 1000000 --out codes.npy
+  # power in µW at 1310 nm, as CSV (time_s, power), with a plot
   zv capture 200000 --calibrated --wavelength 1310 --out power.csv --plot power.png
-  zv capture 100000 --decimate 8 --units mW --out slow.npy      80 MS/s -> 10 MS/s, in mW
+  # one sample in 8 behind an anti-aliasing filter (80 -> 10 MS/s), in mW
+  zv capture 100000 --decimate 8 --units mW --out slow.npy
+  # low-pass filtered at 2 MHz, full rate, single precision
   zv capture 100000 --filter chebyI4 --cutoff 2e6 --dtype float32 --out filtered.npy
+  # 10 bursts of 1000 samples, each at a rising edge of port S, with the port bits
   zv capture 10000 --trigger rising:S --per-trigger 1000 --keep-port-bits --out bursts.npy
-  zv capture 50000 --simulate --calibrated --plot trace.png        no hardware needed
+  # no hardware needed
+  zv capture 50000 --simulate --calibrated --plot trace.png
 
 File formats: .npy keeps the samples' type (numpy.load reads it); .csv has the columns
 time_s and the sample value."""
