@@ -7,19 +7,11 @@
 #include <cstdint>
 
 #include "usb/descriptors.h"
+#include "usb/usb_standard.h"
 
 namespace zvusb {
 
-namespace descriptor_type {
-constexpr uint8_t kDevice = 1;
-constexpr uint8_t kConfiguration = 2;
-constexpr uint8_t kString = 3;
-constexpr uint8_t kInterface = 4;
-constexpr uint8_t kEndpoint = 5;
-constexpr uint8_t kBos = 15;
-constexpr uint8_t kDeviceCapability = 16;
-constexpr uint8_t kSuperSpeedCompanion = 48;
-} // namespace descriptor_type
+namespace descriptor_type = usb_standard::descriptor_type;
 
 constexpr size_t kDeviceDescriptorSize = 18;
 constexpr size_t kConfigurationHeaderSize = 9;

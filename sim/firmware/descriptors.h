@@ -10,19 +10,11 @@
 #include <vector>
 
 #include "sim/firmware/detector_config.h"
+#include "usb/usb_standard.h"
 
 namespace zvsim {
 
-namespace descriptor_type {
-constexpr uint8_t kDevice = 1;
-constexpr uint8_t kConfiguration = 2;
-constexpr uint8_t kString = 3;
-constexpr uint8_t kInterface = 4;
-constexpr uint8_t kEndpoint = 5;
-constexpr uint8_t kBos = 15;
-constexpr uint8_t kDeviceCapability = 16;
-constexpr uint8_t kSuperSpeedCompanion = 48;
-} // namespace descriptor_type
+namespace descriptor_type = usb_standard::descriptor_type;
 
 constexpr uint8_t kStreamEndpoint = 0x83;
 constexpr uint8_t kStreamAltSetting = 1;
