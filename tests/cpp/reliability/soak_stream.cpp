@@ -66,8 +66,13 @@ class TimedSupply : public ZVStreamSupply<float> {
         // the transfers the engine discards) never reach the user and are counted apart.
         if (samples == 0) dropped_at_start = detector_.dropped();
         samples += uint64_t(written);
-        if (lost) ++loss_events;
         const double t = elapsed();
+        if (lost) {
+            ++loss_events;
+            std::printf("  %7.2f s: data loss (the detector has dropped %llu raw samples)\n", t,
+                        static_cast<unsigned long long>(detector_.dropped()));
+            std::fflush(stdout);
+        }
         if (t >= next_report_) {
             std::printf("  %5.0f s: %llu samples, %llu loss events, %llu raw samples dropped, "
                         "%.1f MiB resident\n",
