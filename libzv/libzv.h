@@ -37,6 +37,9 @@ enum {
     ZV_ERROR_NOT_CONFIGURED = 52,
     ZV_ERROR_UNKNOWN_FILTER_MODE = 53,
     ZV_ERROR_FIRMWARE = 54,
+    ZV_ERROR_INTERRUPTED = 55,  /* the interrupt check asked the call to stop (zv_set_interrupt_check) */
+    ZV_ERROR_TIMEOUT = 56,      /* a time-out given by the caller passed */
+    ZV_ERROR_STREAM_STATE = 57, /* a continuous stream is not running, was stopped, or is running */
     ZV_ERROR_GAIN_MODE = -1,
 };
 
@@ -197,6 +200,15 @@ ZV_API zv_calibration zv_get_rel_calibration(zv_device *dev, ZV_CALIBRATION_TYPE
 ZV_API double zv_get_rel_responsivity(zv_device *dev, double wavelength);
 ZV_API int zv_get_peak_responsivity(zv_device *dev);
 
+/* ---- Interrupting blocking calls ----
+ * Blocking calls (collections, continuous reads, control requests) call the installed check about
+ * every 50 ms on the calling thread while they wait, never on the library's own threads. A non-zero
+ * return abandons the call: it leaves the detector idle and returns ZV_ERROR_INTERRUPTED. One check
+ * serves the whole process (a Python binding installs one that runs the interpreter's signal
+ * handlers); null removes it. */
+typedef int (*zv_interrupt_check)(void *user);
+ZV_API void zv_set_interrupt_check(zv_interrupt_check check, void *user);
+
 /* ---- Acquisition ---- */
 ZV_API int zv_collect(zv_device *dev, zv_sample_sink sink, void *user);
 ZV_API int zv_get_raw_data(zv_device *dev, uint16_t *buffer, uint64_t nsamples);
@@ -204,6 +216,121 @@ ZV_API int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t 
                                      ZV_TRIGGER_MODE_t mode);
 ZV_API int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                        ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger);
+
+
+/* ---- Continuous streams ----
+ * A started stream keeps the detector streaming on a thread of its own (the same engine as
+ * zv_collect: sixteen transfers in flight) and hands its samples to the reader through a ring
+ * buffer holding buffer_seconds of samples. Reads continue exactly where the previous read ended.
+ * Nothing is lost silently: a gap in the samples raises the `lost` count of the block it falls in
+ * and is described in the block's gap list. A detector that paces itself (a real one, or a
+ * simulated one in real-time mode) is never waited for: when the reader falls behind and the ring
+ * is full, the newest samples keep flowing and the dropped ones are counted exactly. A simulated
+ * detector without a clock produces samples only as fast as they are read, so there the stream
+ * waits for the reader instead and is lossless.
+ *
+ * Stream positions ("index") count samples of the stream's output from start, lost samples
+ * included, so index / sample rate is the time since start. Host times are UNIX times in seconds.
+ * One stream at a time may run on a detector. While it runs, the detector's settings, test
+ * patterns, ports, LED and vendor requests work from any thread (zv_reset excepted); each change
+ * is reported in the block in which it takes effect. */
+
+enum {
+    ZV_LOSS_DEVICE = 1,   /* the detector's data-loss marker or a damaged packet; the count is
+                             estimated from the host clock and the sample rate (at least a packet) */
+    ZV_LOSS_OVERFLOW = 2, /* the reader fell behind and the ring buffer was full; the count is exact */
+};
+
+/* One gap: `lost` samples are missing before stream position `index`. */
+typedef struct {
+    uint64_t index;
+    uint64_t lost;
+    int32_t kind; /* ZV_LOSS_DEVICE or ZV_LOSS_OVERFLOW */
+} zv_gap;
+
+/* A setting changed while the stream ran: it applies from stream position `index` (a detector
+ * setting reaches the samples within the transfers then in flight, up to about 16 transfers
+ * later). Names: "highgain", "antialias", "powerdown", "adcclock", "test_pattern" (0 normal,
+ * 1 checkerboard, 2 PN9, 3 user), "test_pattern_user", "adc_register", "port_<P>_drive",
+ * "port_<P>_pwm_threshold", "port_<P>_pwm_period", "port_<P>_pulse" (P: A, B, S, T, LEDR, LEDG,
+ * LEDB), "vendor_request"; for processed streams also "cutoff", "calibration_gain",
+ * "calibration_offset", "calibration_wavelength" and "calibration_units". */
+typedef struct {
+    uint64_t index;
+    char name[24]; /* zero-terminated */
+    double value;
+} zv_setting_change;
+
+/* What one read delivered. The gap and change lists belong to the stream and stay valid until its
+ * next read, stop or close. */
+typedef struct {
+    uint64_t index; /* stream position of the first sample */
+    uint64_t count; /* samples written */
+    uint64_t lost;  /* samples lost just before or inside the block (the sum of its gaps) */
+    double time;    /* host time of the first sample (UNIX seconds); 0 for an empty block */
+    const zv_gap *gaps;
+    uint32_t ngaps;
+    const zv_setting_change *changes;
+    uint32_t nchanges;
+} zv_block;
+
+/* Raw continuous streams: 16-bit sample words as the detector sends them, with the port bits
+ * (14 and 15) cleared when `mask` is true. Opening reads nothing; the stream borrows dev, which
+ * must stay open until the stream is closed. Returns null with the error state set on failure. */
+typedef struct zv_raw_stream zv_raw_stream;
+ZV_API zv_raw_stream *zv_raw_stream_open(zv_device *dev, bool mask);
+/* Starts streaming with a ring of buffer_seconds (> 0) of samples. Fails with
+ * ZV_ERROR_STREAM_STATE when this or another stream already runs on the detector. */
+ZV_API int zv_raw_stream_start(zv_raw_stream *stream, double buffer_seconds);
+/* Reads the next nsamples samples into `samples` (and, when flags is not null, the levels of ports
+ * S and T of each sample into flags: bit 0 port S, bit 1 port T), waiting at most timeout_ms
+ * milliseconds (negative: without limit; 0: only what is there). Returns 0 with a full block, or:
+ * ZV_ERROR_TIMEOUT or ZV_ERROR_INTERRUPTED with the samples gathered so far (block->count of them,
+ * possibly 0): nothing is lost, the next read continues after them; ZV_ERROR_STREAM_STATE when the
+ * stream is not running or was stopped during the read; the acquisition's own error (for example
+ * 32 after an unplug) once the samples before it were read. block may not be null. */
+ZV_API int zv_raw_stream_read(zv_raw_stream *stream, uint16_t *samples, uint8_t *flags,
+                              uint64_t nsamples, int32_t timeout_ms, zv_block *block);
+/* Stops streaming and leaves the detector idle; unread samples are discarded. Stopping a stopped
+ * stream does nothing. A read blocked on another thread returns ZV_ERROR_STREAM_STATE. */
+ZV_API int zv_raw_stream_stop(zv_raw_stream *stream);
+ZV_API bool zv_raw_stream_running(zv_raw_stream *stream);
+/* Samples lost since start, in all. */
+ZV_API uint64_t zv_raw_stream_lost_total(zv_raw_stream *stream);
+/* Stops the stream if it runs and frees it. */
+ZV_API void zv_raw_stream_close(zv_raw_stream *stream);
+
+/* Processed streams (calibration to optical power, low-pass filter, downsampling or decimation) in
+ * float or double. To C callers a stream is an opaque pointer; C++ callers use the full interface of
+ * stream/zv_stream.h. The continuous functions behave as their raw counterparts above; calibration,
+ * filter state and the downsampling phase carry across reads. */
+#ifdef __cplusplus
+}
+template <typename T> class ZVStream;
+typedef ZVStream<float> zv_stream_float;
+typedef ZVStream<double> zv_stream_double;
+extern "C" {
+#else
+typedef struct zv_stream_float zv_stream_float;
+typedef struct zv_stream_double zv_stream_double;
+#endif
+/* Creates a stream bound to dev (borrowed); null with 50 "invalid device" or 49 on failure. */
+ZV_API zv_stream_float *zv_open_stream_float(zv_device *dev);
+ZV_API zv_stream_double *zv_open_stream_double(zv_device *dev);
+ZV_API void zv_stream_float_close(zv_stream_float *stream);
+ZV_API void zv_stream_double_close(zv_stream_double *stream);
+ZV_API int zv_stream_float_start(zv_stream_float *stream, double buffer_seconds);
+ZV_API int zv_stream_double_start(zv_stream_double *stream, double buffer_seconds);
+ZV_API int zv_stream_float_read(zv_stream_float *stream, float *samples, uint8_t *flags,
+                                uint64_t nsamples, int32_t timeout_ms, zv_block *block);
+ZV_API int zv_stream_double_read(zv_stream_double *stream, double *samples, uint8_t *flags,
+                                 uint64_t nsamples, int32_t timeout_ms, zv_block *block);
+ZV_API int zv_stream_float_stop(zv_stream_float *stream);
+ZV_API int zv_stream_double_stop(zv_stream_double *stream);
+ZV_API bool zv_stream_float_running(zv_stream_float *stream);
+ZV_API bool zv_stream_double_running(zv_stream_double *stream);
+ZV_API uint64_t zv_stream_float_lost_total(zv_stream_float *stream);
+ZV_API uint64_t zv_stream_double_lost_total(zv_stream_double *stream);
 
 #ifdef __cplusplus
 }

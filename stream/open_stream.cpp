@@ -22,9 +22,9 @@ template <typename T> ZVStream<T> *open_stream(zv_device *device) {
 
 } // namespace
 
-ZVStream<float> *zv_open_stream_float(zv_device *device) {
-    return open_stream<float>(device);
-}
-ZVStream<double> *zv_open_stream_double(zv_device *device) {
-    return open_stream<double>(device);
-}
+extern "C" {
+
+zv_stream_float *zv_open_stream_float(zv_device *device) { return open_stream<float>(device); }
+zv_stream_double *zv_open_stream_double(zv_device *device) { return open_stream<double>(device); }
+
+} // extern "C"

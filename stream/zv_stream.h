@@ -7,8 +7,7 @@
 #include "stream/stream_supply.h"
 #include "stream/typed_stream.h"
 
-// Create a stream bound to device (borrowed: it must stay open while the stream is used). A null
-// device fails with 50 "invalid device", an allocation failure with 49; both return null. The
-// caller owns the result and releases it with delete.
-ZV_API ZVStream<float> *zv_open_stream_float(zv_device *device);
-ZV_API ZVStream<double> *zv_open_stream_double(zv_device *device);
+// zv_open_stream_float and zv_open_stream_double (declared in libzv.h with C linkage) create a
+// stream bound to a device (borrowed: it must stay open while the stream is used). A null device
+// fails with 50 "invalid device", an allocation failure with 49; both return null. The caller owns
+// the result and releases it with delete (or zv_stream_float_close / zv_stream_double_close).
