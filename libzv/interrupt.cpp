@@ -45,7 +45,9 @@ bool interrupt_requested() {
     return state.interrupted;
 }
 
-void ignore_interrupts_on_this_thread() { t_state.ignored = true; }
+void ignore_interrupts_on_this_thread() {
+    t_state.ignored = true;
+}
 
 void set_interrupt_check(zv_interrupt_check check, void *user) {
     // Installed checks are kept for the life of the process: a poller on another thread may still

@@ -37,8 +37,9 @@ enum {
     ZV_ERROR_NOT_CONFIGURED = 52,
     ZV_ERROR_UNKNOWN_FILTER_MODE = 53,
     ZV_ERROR_FIRMWARE = 54,
-    ZV_ERROR_INTERRUPTED = 55,  /* the interrupt check asked the call to stop (zv_set_interrupt_check) */
-    ZV_ERROR_TIMEOUT = 56,      /* a time-out given by the caller passed */
+    ZV_ERROR_INTERRUPTED =
+        55,                /* the interrupt check asked the call to stop (zv_set_interrupt_check) */
+    ZV_ERROR_TIMEOUT = 56, /* a time-out given by the caller passed */
     ZV_ERROR_STREAM_STATE = 57, /* a continuous stream is not running, was stopped, or is running */
     ZV_ERROR_GAIN_MODE = -1,
 };
@@ -96,9 +97,9 @@ typedef struct {
     uint8_t fw_major;
     uint8_t fw_minor;
     uint8_t fw_patch;
-    char serial[15]; /* zero-terminated only when shorter than 15 characters */
-    uint8_t adcbits; /* 255 = not set */
-    uint32_t samplerate; /* samples per second; 0xFFFFFFFF = not set */
+    char serial[15];         /* zero-terminated only when shorter than 15 characters */
+    uint8_t adcbits;         /* 255 = not set */
+    uint32_t samplerate;     /* samples per second; 0xFFFFFFFF = not set */
     float calibration[6][2]; /* six (gain, offset) pairs */
 } zv_identity;
 
@@ -217,7 +218,6 @@ ZV_API int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t 
 ZV_API int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                        ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger);
 
-
 /* ---- Continuous streams ----
  * A started stream keeps the detector streaming on a thread of its own (the same engine as
  * zv_collect: sixteen transfers in flight) and hands its samples to the reader through a ring
@@ -236,9 +236,10 @@ ZV_API int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_
  * is reported in the block in which it takes effect. */
 
 enum {
-    ZV_LOSS_DEVICE = 1,   /* the detector's data-loss marker or a damaged packet; the count is
-                             estimated from the host clock and the sample rate (at least a packet) */
-    ZV_LOSS_OVERFLOW = 2, /* the reader fell behind and the ring buffer was full; the count is exact */
+    ZV_LOSS_DEVICE = 1, /* the detector's data-loss marker or a damaged packet; the count is
+                           estimated from the host clock and the sample rate (at least a packet) */
+    ZV_LOSS_OVERFLOW =
+        2, /* the reader fell behind and the ring buffer was full; the count is exact */
 };
 
 /* One gap: `lost` samples are missing before stream position `index`. */
@@ -301,9 +302,9 @@ ZV_API uint64_t zv_raw_stream_lost_total(zv_raw_stream *stream);
 ZV_API void zv_raw_stream_close(zv_raw_stream *stream);
 
 /* Processed streams (calibration to optical power, low-pass filter, downsampling or decimation) in
- * float or double. To C callers a stream is an opaque pointer; C++ callers use the full interface of
- * stream/zv_stream.h. The continuous functions behave as their raw counterparts above; calibration,
- * filter state and the downsampling phase carry across reads. */
+ * float or double. To C callers a stream is an opaque pointer; C++ callers use the full interface
+ * of stream/zv_stream.h. The continuous functions behave as their raw counterparts above;
+ * calibration, filter state and the downsampling phase carry across reads. */
 #ifdef __cplusplus
 }
 template <typename T> class ZVStream;

@@ -24,7 +24,11 @@ template <typename T> ZVStream<T> *open_stream(zv_device *device) {
 
 extern "C" {
 
-zv_stream_float *zv_open_stream_float(zv_device *device) { return open_stream<float>(device); }
-zv_stream_double *zv_open_stream_double(zv_device *device) { return open_stream<double>(device); }
+zv_stream_float *zv_open_stream_float(zv_device *device) {
+    return open_stream<float>(device);
+}
+zv_stream_double *zv_open_stream_double(zv_device *device) {
+    return open_stream<double>(device);
+}
 
 } // extern "C"
