@@ -45,8 +45,7 @@ class TransferCycle {
     TransferCycle(zvusb::CCyDriverDevice &usb, zvusb::CCyUSBEndPoint &ep, zv_sample_sink sink,
                   void *user, RunControl &control)
         : usb_(usb), ep_(ep), sink_(sink), user_(user), control_(control),
-          packet_size_(ep.max_packet_size),
-          length_(uint32_t(kPacketsPerTransfer) * packet_size_) {}
+          packet_size_(ep.max_packet_size), length_(uint32_t(kPacketsPerTransfer) * packet_size_) {}
 
     int run();
 

@@ -69,14 +69,22 @@ int store_error(int code, const char *message) {
     return code;
 }
 
-int error_code(Error e) { return kErrors[static_cast<int>(e)].code; }
-const char *error_message(Error e) { return kErrors[static_cast<int>(e)].message; }
+int error_code(Error e) {
+    return kErrors[static_cast<int>(e)].code;
+}
+const char *error_message(Error e) {
+    return kErrors[static_cast<int>(e)].message;
+}
 
 } // namespace zv
 
 extern "C" {
 
-int zv_get_error(void) { return zv::g_code; }
-const char *zv_get_error_string(void) { return zv::g_message; }
+int zv_get_error(void) {
+    return zv::g_code;
+}
+const char *zv_get_error_string(void) {
+    return zv::g_message;
+}
 
 } // extern "C"

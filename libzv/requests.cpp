@@ -45,8 +45,8 @@ int control_request(zv_device *dev, uint8_t direction, uint8_t request, uint16_t
 
 namespace zv {
 
-int vendor_out(zv_device *dev, uint8_t request, uint16_t value, uint16_t index,
-               const uint8_t *data, uint16_t length, uint32_t timeout) {
+int vendor_out(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, const uint8_t *data,
+               uint16_t length, uint32_t timeout) {
     // An OUT transfer only reads the buffer.
     return control_request(dev, kDirectionOut, request, value, index, const_cast<uint8_t *>(data),
                            length, timeout);

@@ -9,8 +9,8 @@
 
 namespace zv {
 
-int vendor_out(zv_device *dev, uint8_t request, uint16_t value, uint16_t index,
-               const uint8_t *data, uint16_t length, uint32_t timeout);
+int vendor_out(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, const uint8_t *data,
+               uint16_t length, uint32_t timeout);
 int vendor_in(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
               uint16_t length, uint32_t timeout);
 

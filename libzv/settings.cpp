@@ -12,8 +12,8 @@
 namespace {
 
 int set_feature(zv_device *dev, ZV_FEATURE_t feature, bool on) {
-    const int status = zv::vendor_out(dev, zv::request::kSetFeature, on ? 1 : 0,
-                                      uint16_t(feature), nullptr, 0, zv::kRequestTimeoutMs);
+    const int status = zv::vendor_out(dev, zv::request::kSetFeature, on ? 1 : 0, uint16_t(feature),
+                                      nullptr, 0, zv::kRequestTimeoutMs);
     if (status == 0) zv::note_setting(dev, zv::change::kFeatures[feature], on ? 1 : 0);
     return status;
 }

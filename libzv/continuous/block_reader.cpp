@@ -11,7 +11,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool interrupted() { return interrupt_requested(); }
+bool interrupted() {
+    return interrupt_requested();
+}
 
 } // namespace
 

@@ -45,18 +45,23 @@ double unix_minus_steady() {
     return unix_now - steady_now;
 }
 
-bool samplerate_known(uint32_t rate) { return rate != 0 && rate != 0xFFFFFFFFu; }
+bool samplerate_known(uint32_t rate) {
+    return rate != 0 && rate != 0xFFFFFFFFu;
+}
 
 } // namespace
 
 ContinuousAcquisition::ContinuousAcquisition(zv_device *dev, size_t capacity, bool paced_by_host,
                                              double samplerate)
-    : dev_(dev), paced_by_host_(paced_by_host), ring_(capacity, paced_by_host), clock_(samplerate), unix_offset_(unix_minus_steady()) {}
+    : dev_(dev), paced_by_host_(paced_by_host), ring_(capacity, paced_by_host), clock_(samplerate),
+      unix_offset_(unix_minus_steady()) {}
 
-ContinuousAcquisition::~ContinuousAcquisition() { stop(); }
+ContinuousAcquisition::~ContinuousAcquisition() {
+    stop();
+}
 
 std::unique_ptr<ContinuousAcquisition> ContinuousAcquisition::start(zv_device *dev,
-                                                                     double buffer_seconds) {
+                                                                    double buffer_seconds) {
     if (dev == nullptr || !dev->transport) {
         set_error(Error::invalid_device);
         return nullptr;
@@ -121,7 +126,11 @@ int ContinuousAcquisition::on_packet(const uint16_t *samples, int count, bool da
             // known to be missing.
             ring_.add_gap(packet_samples_, ZV_LOSS_DEVICE);
         } else {
-            pending_ = PendingLoss{true, ring_.stream_end(), ring_.written(), 0, 0,
+            pending_ = PendingLoss{true,
+                                   ring_.stream_end(),
+                                   ring_.written(),
+                                   0,
+                                   0,
                                    std::numeric_limits<double>::infinity()};
             ring_.hold();
         }

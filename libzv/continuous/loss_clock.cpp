@@ -9,8 +9,7 @@ constexpr double kWindowSeconds = 2.0;
 
 } // namespace
 
-LossClock::LossClock(double samplerate)
-    : samplerate_(samplerate), start_(seconds(Clock::now())) {}
+LossClock::LossClock(double samplerate) : samplerate_(samplerate), start_(seconds(Clock::now())) {}
 
 double LossClock::seconds(Clock::time_point t) {
     return std::chrono::duration<double>(t.time_since_epoch()).count();

@@ -33,9 +33,7 @@ class RawConsumer final : public zv::PieceConsumer {
     RawConsumer(bool mask, uint16_t *samples, uint8_t *flags)
         : mask_(mask), samples_(samples), flags_(flags) {}
 
-    void on_gap(const zv_gap &gap, zv::BlockEvents &events) override {
-        events.gaps.push_back(gap);
-    }
+    void on_gap(const zv_gap &gap, zv::BlockEvents &events) override { events.gaps.push_back(gap); }
     void on_change(const zv_setting_change &change, zv::BlockEvents &events) override {
         events.changes.push_back(change);
     }
@@ -88,8 +86,8 @@ int zv_raw_stream_start(zv_raw_stream *stream, double buffer_seconds) {
     return 0;
 }
 
-int zv_raw_stream_read(zv_raw_stream *stream, uint16_t *samples, uint8_t *flags,
-                       uint64_t nsamples, int32_t timeout_ms, zv_block *block) {
+int zv_raw_stream_read(zv_raw_stream *stream, uint16_t *samples, uint8_t *flags, uint64_t nsamples,
+                       int32_t timeout_ms, zv_block *block) {
     if (stream == nullptr || block == nullptr || (samples == nullptr && nsamples > 0))
         return zv::set_error(zv::Error::invalid_parameters);
     if (!stream->running) {

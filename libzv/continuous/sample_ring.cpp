@@ -14,12 +14,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// After an overflow, writing resumes once the reader has freed this fraction (1 / n) of the ring.
+constexpr size_t kOverflowRecovery = 4;
+
 // How often a waiting reader asks whether it was interrupted.
 constexpr auto kReaderPoll = std::chrono::milliseconds(20);
 
 uint16_t *allocate_samples(size_t capacity) {
-    const size_t bytes = (capacity * sizeof(uint16_t) + kHugePageSize - 1) / kHugePageSize *
-                         kHugePageSize;
+    const size_t bytes =
+        (capacity * sizeof(uint16_t) + kHugePageSize - 1) / kHugePageSize * kHugePageSize;
     void *block = std::aligned_alloc(kHugePageSize, bytes);
     if (block == nullptr) throw std::bad_alloc();
     // The ring is written over and over: huge pages spare the first round most of its faults.
@@ -27,7 +30,9 @@ uint16_t *allocate_samples(size_t capacity) {
     return static_cast<uint16_t *>(block);
 }
 
-void free_samples(uint16_t *block) { std::free(block); }
+void free_samples(uint16_t *block) {
+    std::free(block);
+}
 
 } // namespace
 
@@ -44,20 +49,25 @@ size_t SampleRing::free_space() const {
 
 bool SampleRing::push(const uint16_t *samples, size_t count) {
     if (count > capacity_) count = capacity_;
-    if (free_space() < count) {
+    // Once the ring overflowed, packets are dropped until the reader has freed a good part of it:
+    // one overflow is one gap, not a gap between every two packets the reader makes room for.
+    const size_t room_needed =
+        overflowing_ ? std::max(count, capacity_ / kOverflowRecovery) : count;
+    if (free_space() < room_needed) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (wait_for_reader_) {
             writable_.wait(lock, [&] { return stopped_ || free_space() >= count; });
-        } else if (free_space() < count && !stopped_) {
+        } else if (free_space() < room_needed && !stopped_) {
             // Dropped whole: consecutive drops at one place make one gap.
             const uint64_t at = written_.load(std::memory_order_relaxed);
-            if (overflowing_ && !marks_.empty() && marks_.back().is_gap &&
-                marks_.back().ring_position == at) {
-                marks_.back().gap.lost += count;
-            } else {
-                Mark mark{at, true, zv_gap{0, count, ZV_LOSS_OVERFLOW}, {}};
-                marks_.push_back(mark);
-            }
+            auto mark = marks_.rbegin();
+            while (mark != marks_.rend() && mark->ring_position == at &&
+                   !(mark->is_gap && mark->gap.kind == ZV_LOSS_OVERFLOW))
+                ++mark;
+            if (overflowing_ && mark != marks_.rend() && mark->ring_position == at)
+                mark->gap.lost += count;
+            else
+                marks_.push_back(Mark{at, true, zv_gap{0, count, ZV_LOSS_OVERFLOW}, {}});
             overflowing_ = true;
             lost_written_ += count;
             lost_total_ += count;
@@ -69,7 +79,8 @@ bool SampleRing::push(const uint16_t *samples, size_t count) {
     const size_t offset = size_t(at % capacity_);
     const size_t first = std::min(count, capacity_ - offset);
     std::memcpy(data_.get() + offset, samples, first * sizeof(uint16_t));
-    if (first < count) std::memcpy(data_.get(), samples + first, (count - first) * sizeof(uint16_t));
+    if (first < count)
+        std::memcpy(data_.get(), samples + first, (count - first) * sizeof(uint16_t));
     written_.store(at + count, std::memory_order_release);
 
     std::lock_guard<std::mutex> lock(mutex_);

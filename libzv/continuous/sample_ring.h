@@ -9,9 +9,9 @@
 // missing just before the sample at p.
 //
 // When the ring is full a producer that sets the pace (a detector with a clock of its own) drops
-// the new packet and counts it as an overflow gap, so the newest samples keep flowing once the
-// reader frees room; a producer paced by the reader (a simulated detector without a clock) waits
-// for room instead and loses nothing.
+// new packets, counted as one overflow gap, until the reader has freed a quarter of the ring, so
+// the newest samples keep flowing; a producer paced by the reader (a simulated detector without a
+// clock) waits for room instead and loses nothing.
 #pragma once
 
 #include <atomic>
@@ -32,9 +32,9 @@ namespace zv {
 struct RingPiece {
     const uint16_t *samples = nullptr;
     size_t count = 0;
-    uint64_t ring_position = 0;   // of samples[0]
-    uint64_t stream_position = 0; // of samples[0], the gaps before it included
-    std::vector<zv_gap> gaps;     // just before samples[0], stream positions filled in
+    uint64_t ring_position = 0;             // of samples[0]
+    uint64_t stream_position = 0;           // of samples[0], the gaps before it included
+    std::vector<zv_gap> gaps;               // just before samples[0], stream positions filled in
     std::vector<zv_setting_change> changes; // taking effect at samples[0]
 };
 
