@@ -36,7 +36,5 @@ cdef extern from "stream/zv_stream.h" nogil:
     ZVStream[float] *zv_open_stream_float(zv_device *device)
     ZVStream[double] *zv_open_stream_double(zv_device *device)
 
-
-cdef extern from "stream/calibration_modes.h" nogil:
     # The calibration mode that reads the device's stored calibration.
     const char *kCalibrationAuto

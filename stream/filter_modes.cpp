@@ -3,10 +3,8 @@
 #include <cstdio>
 
 #include "libzv/errors.h"
-#include "stream/calibrated_processor.h"
 #include "stream/dsp/dsp.h"
 #include "stream/filter_processor.h"
-#include "stream/simple_filter_processor.h"
 #include "stream/simple_fir_processor.h"
 
 const char *const kFilterNone = "none";

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "stream/processing_state.h"
 #include "stream/processor.h"
 
 // The mode that applies calibration only.

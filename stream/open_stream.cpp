@@ -3,7 +3,6 @@
 
 #include "libzv/errors.h"
 #include "stream/stream_impl.h"
-#include "stream/zv_stream.h"
 
 namespace {
 

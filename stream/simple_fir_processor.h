@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "stream/processing_state.h"
 #include "stream/processor.h"
 
 // The moving-average length for a cutoff: samplerate / cutoff truncated toward zero, at least 1.

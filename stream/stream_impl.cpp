@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "libzv/acquisition_console.h"
@@ -12,10 +13,7 @@
 #include "libzv/errors.h"
 #include "stream/auto_calibration.h"
 #include "stream/calibrate.h"
-#include "stream/calibration_modes.h"
 #include "stream/filter_modes.h"
-#include "stream/no_supply.h"
-#include "stream/simple_stream_supply.h"
 
 namespace {
 
@@ -45,6 +43,29 @@ template <size_t N> void fill_ramp(std::array<uint16_t, N> &block, uint16_t base
     for (size_t i = 0; i < N; ++i)
         block[i] = static_cast<uint16_t>(base + i);
 }
+
+// A supply that owns one block and hands it out forever: output is overwritten block after
+// block. benchmark measures processing speed with it without keeping the results.
+template <typename T> class NoSupply : public ZVStreamSupply<T> {
+  public:
+    // Throws std::bad_alloc when the arrays cannot be allocated. length must be positive: an
+    // empty block would never let the stream move on.
+    NoSupply(int32_t length, bool with_flags)
+        : length_(length), block_(new T[length]),
+          flags_(with_flags ? new uint8_t[length] : nullptr) {}
+
+    T *next_block(int32_t &count) override {
+        count = length_;
+        return block_.get();
+    }
+    uint8_t *flag_block(int32_t) override { return flags_.get(); }
+    int32_t advance(int32_t, int32_t) override { return 1; }
+
+  private:
+    int32_t length_;
+    std::unique_ptr<T[]> block_;
+    std::unique_ptr<uint8_t[]> flags_;
+};
 
 // Rounds to single precision and back. Kept out of line: GCC 12's SLP vectoriser drops the
 // rounding when it pairs two of these conversions (read_calibration would return the doubles).

@@ -8,9 +8,8 @@
 #include <mutex>
 #include <string>
 
-#include "stream/processing_state.h"
 #include "stream/processor.h"
-#include "stream/typed_stream.h"
+#include "stream/zv_stream.h"
 
 template <typename T> class ZVStreamImpl final : public ZVStream<T> {
   public:

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "stream/stream_impl.h"
-#include "stream/stream_supply.h"
+#include "stream/zv_stream.h"
 
 // The 16-bit ramp simulate feeds: word i is i modulo 65536.
 inline std::vector<uint16_t> ramp_words(size_t count, uint16_t base = 0) {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sim_stream_fixture.h"
-#include "stream/simple_stream_supply.h"
+#include "stream/zv_stream.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "stream/simple_stream_supply.h"
 #include "stream/stream_impl.h"
+#include "stream/zv_stream.h"
 #include "stream_test_support.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "stream/simple_stream_supply.h"
 #include "stream/stream_impl.h"
 #include "stream/zv_stream.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "stream/simple_stream_supply.h"
+#include "stream/zv_stream.h"
 
 TEST(SimpleStreamSupply, HandsOutBlocksUpToTheLimitUntilTheTotal) {
     std::vector<float> out(10);
