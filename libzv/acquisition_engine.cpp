@@ -1,13 +1,16 @@
 #include "acquisition_engine.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include "acquisition_console.h"
 #include "acquisition_slots.h"
+#include "continuous/device_stream.h"
 #include "data_loss_marker.h"
 #include "device_record.h"
 #include "errors.h"
+#include "interrupt.h"
 
 namespace zv {
 namespace {
@@ -40,9 +43,9 @@ zvusb::CCyUSBEndPoint *stream_endpoint(zvusb::CCyDriverDevice &usb) {
 class TransferCycle {
   public:
     TransferCycle(zvusb::CCyDriverDevice &usb, zvusb::CCyUSBEndPoint &ep, zv_sample_sink sink,
-                  void *user)
-        : usb_(usb), ep_(ep), sink_(sink), user_(user), packet_size_(ep.max_packet_size),
-          length_(uint32_t(kPacketsPerTransfer) * packet_size_) {}
+                  void *user, RunControl &control)
+        : usb_(usb), ep_(ep), sink_(sink), user_(user), control_(control),
+          packet_size_(ep.max_packet_size), length_(uint32_t(kPacketsPerTransfer) * packet_size_) {}
 
     int run();
 
@@ -55,8 +58,14 @@ class TransferCycle {
     Submit submit(TransferSlot &slot);
     // Waits for a slot's transfer; on failure stores `failure`, prints `report`, aborts the
     // endpoint's transfers and gives a still-pending one a last chance. Marks a transfer the
-    // driver keeps even then as stuck.
-    void wait(TransferSlot &slot, Error failure, void (*report)());
+    // driver keeps even then as stuck. A run ended by its control meanwhile returns false with
+    // the transfer still pending (the drain cancels it).
+    bool wait(TransferSlot &slot, Error failure, void (*report)());
+    // Waits up to timeout_ms for a slot's transfer in short slices, asking the control in
+    // between; false on time-out or when the control ended the run (ended_ set).
+    bool wait_sliced(TransferSlot &slot, uint32_t timeout_ms);
+    // Asks the control; true (and the reason stored) when the run must end now.
+    bool ended_by_control();
     Finish finish(TransferSlot &slot);
     // Hands the slot's good packets to the sink; false when the sink stopped the run.
     bool deliver(TransferSlot &slot);
@@ -66,6 +75,8 @@ class TransferCycle {
     zvusb::CCyUSBEndPoint &ep_;
     zv_sample_sink sink_;
     void *user_;
+    RunControl &control_;
+    bool ended_ = false; // the control ended the run: the drain cancels what is in flight
     const uint32_t packet_size_;
     const uint32_t length_;
     TransferSlots slots_;
@@ -96,7 +107,8 @@ int TransferCycle::run() {
         last_data_ = Clock::now();
         while (live) {
             TransferSlot &slot = *slots_.at(current);
-            wait(slot, Error::wait_for_transfer_failed, console::wait_failed);
+            if (ended_by_control()) break;
+            if (!wait(slot, Error::wait_for_transfer_failed, console::wait_failed) && ended_) break;
             const Finish finished = slot.stuck ? Finish::failed : finish(slot);
             if (finished == Finish::failed) {
                 if (allowance == 0 || slot.stuck) {
@@ -147,13 +159,34 @@ TransferCycle::Submit TransferCycle::submit(TransferSlot &slot) {
     return ep_.driver_status == 0 && ep_.usb_status == 0 ? Submit::ok : Submit::bad_status;
 }
 
-void TransferCycle::wait(TransferSlot &slot, Error failure, void (*report)()) {
-    if (ep_.wait_for_transfer(&slot.ov, kTransferWaitMs)) return;
+bool TransferCycle::ended_by_control() {
+    if (ended_) return true;
+    Error reason = Error::success;
+    if (!control_.should_end(reason)) return false;
+    ended_ = true;
+    if (reason != Error::success) set_error(reason);
+    return true;
+}
+
+bool TransferCycle::wait_sliced(TransferSlot &slot, uint32_t timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        const uint32_t slice = uint32_t(std::clamp<int64_t>(left.count(), 0, kInterruptPollMs));
+        if (ep_.wait_for_transfer(&slot.ov, slice)) return true;
+        if (ended_by_control() || slice == 0 || Clock::now() >= deadline) return false;
+    }
+}
+
+bool TransferCycle::wait(TransferSlot &slot, Error failure, void (*report)()) {
+    if (wait_sliced(slot, kTransferWaitMs)) return true;
+    if (ended_) return false;
     set_error(failure);
     report();
     usb_.abort_transfers(&ep_);
     if (ep_.last_error == zvusb::kErrorIoPending) slot.event->wait(kPendingWaitMs);
     slot.stuck = slot.in_flight();
+    return false;
 }
 
 TransferCycle::Finish TransferCycle::finish(TransferSlot &slot) {
@@ -198,32 +231,56 @@ bool TransferCycle::deliver(TransferSlot &slot) {
 }
 
 void TransferCycle::drain(int first) {
+    // A run its control ended does not wait for the samples in flight: they are cancelled, and
+    // their cancellation is no failure worth a line.
+    const bool cancelled = ended_;
+    if (cancelled) usb_.abort_transfers(&ep_);
     for (int i = 0; i < kSlotCount; ++i) {
         const int index = (first + i) % kSlotCount;
         TransferSlot *slot = slots_.at(index);
         if (slot == nullptr || !slot->pending) continue;
-        if (!slot->stuck)
-            wait(*slot, Error::final_wait_for_transfer_failed, console::final_wait_failed);
+        if (!slot->stuck) {
+            if (cancelled) {
+                if (!ep_.wait_for_transfer(&slot->ov, kPendingWaitMs)) {
+                    usb_.abort_transfers(&ep_);
+                    slot->stuck = slot->in_flight();
+                }
+            } else {
+                wait(*slot, Error::final_wait_for_transfer_failed, console::final_wait_failed);
+            }
+        }
         if (slot->stuck) {
             slots_.abandon(index);
             continue;
         }
-        if (finish(*slot) != Finish::ok) console::final_finish_failed();
+        if (finish(*slot) != Finish::ok && !cancelled) console::final_finish_failed();
     }
 }
 
 } // namespace
 
-int collect(zvusb::CCyDriverDevice &usb, zv_sample_sink sink, void *user) {
+bool InterruptControl::should_end(Error &reason) {
+    if (!interrupt_requested()) return false;
+    reason = Error::interrupted;
+    return true;
+}
+
+int collect(zvusb::CCyDriverDevice &usb, zv_sample_sink sink, void *user, RunControl &control) {
     usb.set_alt_setting(kIdleAltSetting);
     usb.set_alt_setting(kStreamAltSetting);
     zvusb::CCyUSBEndPoint *ep = stream_endpoint(usb);
     if (ep == nullptr) return set_error(Error::unable_to_get_endpoint);
     usb.abort_transfers(ep);
     usb.reset_endpoint(ep);
-    const int result = TransferCycle(usb, *ep, sink, user).run();
+    const int result = TransferCycle(usb, *ep, sink, user, control).run();
     usb.set_alt_setting(kIdleAltSetting);
     return result;
+}
+
+int collect_interruptible(zv_device *dev, zv_sample_sink sink, void *user) {
+    begin_interruptible_call();
+    InterruptControl control;
+    return collect(*dev->transport, sink, user, control);
 }
 
 } // namespace zv
@@ -232,5 +289,7 @@ extern "C" int zv_collect(zv_device *dev, zv_sample_sink sink, void *user) {
     if (dev == nullptr || !dev->transport) return zv::set_error(zv::Error::invalid_device);
     // Without a sink the first packet would be handed to a null function.
     if (sink == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    return zv::collect(*dev->transport, sink, user);
+    // The detector has one stream endpoint: a continuous stream running on it owns it.
+    if (zv::device_streaming(*dev)) return zv::set_error(zv::Error::device_streaming);
+    return zv::collect_interruptible(dev, sink, user);
 }

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "libzv.h"
 #include "usb/cy_device.h"
+
+namespace zv {
+class ContinuousAcquisition;
+}
 
 struct zv_device {
     // The opened device; its control endpoint carries every vendor request.
@@ -17,4 +22,10 @@ struct zv_device {
     // The identity's serial text with a terminator: the block holds 15 characters and no
     // terminator when all 15 are used, so every reader of the serial uses this copy.
     char serial[16];
+    // The control endpoint object is loaded with each request in turn: requests from different
+    // threads (a live view changing the gain while a recorder notes it) take turns.
+    std::mutex control_mutex;
+    // The continuous acquisition streaming from the detector, or null (device_stream.h).
+    std::mutex stream_mutex;
+    zv::ContinuousAcquisition *stream = nullptr;
 };

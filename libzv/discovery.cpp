@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
 #include "identity.h"
@@ -136,6 +137,8 @@ int zv_list_devices_with_speed(zv_device_info *infos, int *usb_speeds, int max) 
 
 void zv_close(zv_device *dev) {
     if (dev == nullptr) return;
+    // A stream still running on the detector would go on using the record freed here.
+    zv::stop_device_stream(*dev);
     if (dev->transport) {
         // Closing reports a failing handle close by throwing; the device is gone either way and
         // nothing may cross this C interface.

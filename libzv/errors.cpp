@@ -37,13 +37,22 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_UNKNOWN_FILTER_MODE, "unknown filter mode"},
     {ZV_ERROR_FIRMWARE, "error occured in firmware on the device"},
     {ZV_ERROR_GAIN_MODE, "unable to read gain mode"},
+    {ZV_ERROR_INTERRUPTED, "interrupted"},
+    {ZV_ERROR_TIMEOUT, "timed out waiting for samples"},
+    {ZV_ERROR_TIMEOUT, "timed out waiting for the trigger"},
+    {ZV_ERROR_STREAM_STATE, "the stream is not running: call start first"},
+    {ZV_ERROR_STREAM_STATE, "the stream was stopped"},
+    {ZV_ERROR_STREAM_STATE, "a stream is already running on this detector"},
+    {ZV_ERROR_STREAM_STATE, "a stream is running on this detector: stop it first"},
+    {ZV_ERROR_STREAM_STATE, "the stream is running: stop it to change its filter or downsampling"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),
               "one table row per zv::Error entry");
 
-// The last-error state: a plain process-wide pair, as callers drive the library from one thread.
-int g_code = 0;
-const char *g_message = "";
+// The last-error state of each thread, as errno is: a call's status always describes that call,
+// whatever other threads do meanwhile.
+thread_local int g_code = 0;
+thread_local const char *g_message = "";
 
 } // namespace
 
@@ -54,14 +63,28 @@ int set_error(Error e) {
     return entry.code;
 }
 
-int error_code(Error e) { return kErrors[static_cast<int>(e)].code; }
-const char *error_message(Error e) { return kErrors[static_cast<int>(e)].message; }
+int store_error(int code, const char *message) {
+    g_code = code;
+    g_message = message;
+    return code;
+}
+
+int error_code(Error e) {
+    return kErrors[static_cast<int>(e)].code;
+}
+const char *error_message(Error e) {
+    return kErrors[static_cast<int>(e)].message;
+}
 
 } // namespace zv
 
 extern "C" {
 
-int zv_get_error(void) { return zv::g_code; }
-const char *zv_get_error_string(void) { return zv::g_message; }
+int zv_get_error(void) {
+    return zv::g_code;
+}
+const char *zv_get_error_string(void) {
+    return zv::g_message;
+}
 
 } // extern "C"

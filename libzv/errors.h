@@ -35,11 +35,23 @@ enum class Error {
     unknown_filter_mode,
     firmware_error,
     gain_mode_unreadable,
+    interrupted,
+    timed_out,
+    trigger_timed_out,
+    stream_not_running,
+    stream_stopped,
+    stream_already_running,
+    device_streaming,
+    stream_setting_locked,
     count_ // keep last
 };
 
-// Stores the entry in the last-error state and returns its code.
+// Stores the entry in the calling thread's last-error state and returns its code.
 int set_error(Error e);
+
+// Stores a code and static message read from another thread's state (a library thread hands its
+// failure to the thread that reads its results). Returns the code.
+int store_error(int code, const char *message);
 
 // The code and message of an entry, without touching the state.
 int error_code(Error e);

@@ -2,11 +2,16 @@
 // to 1.0.1 gets adjusted commands (port_record.h).
 #include <cstdint>
 
+#include <string>
+
+#include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
 #include "identity.h"
 #include "port_record.h"
 #include "request_codes.h"
+#include "requests.h"
+#include "setting_names.h"
 
 namespace {
 
@@ -22,8 +27,17 @@ bool old_firmware(const zv_device &dev) {
 }
 
 int send_command(zv_device *dev, ZV_PORT_t port, uint16_t index, const Record &record) {
-    return zv_out_request(dev, zv::request::kPortCommand, uint16_t(port), index, record.data(),
+    return zv::vendor_out(dev, zv::request::kPortCommand, uint16_t(port), index, record.data(),
                           uint16_t(record.size()), zv::kRequestTimeoutMs);
+}
+
+// Notes a port command that succeeded in a running stream's samples ("port_S_drive", ...).
+int noted(int status, zv_device *dev, ZV_PORT_t port, const char *what, double value) {
+    if (status == 0) {
+        const std::string name = std::string("port_") + zv::change::kPorts[port] + "_" + what;
+        zv::note_setting(dev, name.c_str(), value);
+    }
+    return status;
 }
 
 // The handle and port checks every port function starts with; 0 when both pass.
@@ -39,8 +53,9 @@ extern "C" {
 
 int zv_port_drive(zv_device *dev, ZV_PORT_t port, uint8_t level) {
     if (int status = check_port(dev, port)) return status;
-    return send_command(dev, port, zv::port::kCommandIndex,
-                        make_record(zv::port::mode::kDrive, level, 0, 0));
+    return noted(send_command(dev, port, zv::port::kCommandIndex,
+                              make_record(zv::port::mode::kDrive, level, 0, 0)),
+                 dev, port, zv::change::kPortDrive, level);
 }
 
 int zv_port_pwm(zv_device *dev, ZV_PORT_t port, uint32_t threshold, uint32_t period) {
@@ -52,7 +67,9 @@ int zv_port_pwm(zv_device *dev, ZV_PORT_t port, uint32_t threshold, uint32_t per
         if (threshold <= 1) record = make_record(zv::port::mode::kDrive, 0, 0, 0);
         if (threshold >= period) record = make_record(zv::port::mode::kDrive, 1, 0, 0);
     }
-    return send_command(dev, port, zv::port::kCommandIndex, record);
+    const int status = send_command(dev, port, zv::port::kCommandIndex, record);
+    noted(status, dev, port, zv::change::kPortPwmThreshold, threshold);
+    return noted(status, dev, port, zv::change::kPortPwmPeriod, period);
 }
 
 int zv_port_pulse(zv_device *dev, ZV_PORT_t port, uint32_t threshold) {
@@ -67,8 +84,9 @@ int zv_port_pulse(zv_device *dev, ZV_PORT_t port, uint32_t threshold) {
             zv_port_drive(dev, port, 0);
         }
     }
-    return send_command(dev, port, zv::port::kPulseCommandIndex,
-                        make_record(zv::port::mode::kPulse, 0, 0, threshold));
+    return noted(send_command(dev, port, zv::port::kPulseCommandIndex,
+                              make_record(zv::port::mode::kPulse, 0, 0, threshold)),
+                 dev, port, zv::change::kPortPulse, threshold);
 }
 
 int zv_port_read(zv_device *dev, ZV_PORT_t port) {
@@ -78,7 +96,7 @@ int zv_port_read(zv_device *dev, ZV_PORT_t port) {
                               make_record(zv::port::mode::kInput, 0, 0, 0));
     if (status != 0) return status;
     uint8_t level = 0xFF;
-    if (zv_in_request(dev, zv::request::kPortLevel, uint16_t(port), 0, &level, 1,
+    if (zv::vendor_in(dev, zv::request::kPortLevel, uint16_t(port), 0, &level, 1,
                       zv::kRequestTimeoutMs) != 0)
         return -1;
     if (int8_t(level) < 0) return zv::set_error(zv::Error::firmware_error);
@@ -88,7 +106,7 @@ int zv_port_read(zv_device *dev, ZV_PORT_t port) {
 int zv_port_status(zv_device *dev, ZV_PORT_t port, uint8_t record[10]) {
     if (int status = check_port(dev, port)) return status;
     if (record == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    return zv_in_request(dev, zv::request::kPortCommand, uint16_t(port),
+    return zv::vendor_in(dev, zv::request::kPortCommand, uint16_t(port),
                          record[zv::port::kModeOffset], record, zv::port::kRecordSize,
                          zv::kRequestTimeoutMs);
 }

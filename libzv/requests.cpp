@@ -1,8 +1,12 @@
 // Vendor control requests on endpoint 0: every configuration exchange with the detector.
 #include <cstdint>
+#include <mutex>
 
+#include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
+#include "requests.h"
+#include "setting_names.h"
 
 namespace {
 
@@ -13,7 +17,8 @@ constexpr uint8_t kDirectionOut = 0;
 constexpr uint8_t kDirectionIn = 1;
 
 // Loads the control endpoint with one request and runs it. The endpoint object is shared by every
-// request of the device, so requests on one device must not overlap.
+// request of the device, so requests on one device take turns (a stream's transfers do not wait
+// for them: they use the streaming endpoint).
 int control_request(zv_device *dev, uint8_t direction, uint8_t request, uint16_t value,
                     uint16_t index, uint8_t *data, uint16_t length, uint32_t timeout) {
     if (dev == nullptr) return zv::set_error(zv::Error::invalid_device);
@@ -22,6 +27,7 @@ int control_request(zv_device *dev, uint8_t direction, uint8_t request, uint16_t
         direction == kDirectionIn ? zv::Error::usb_in_request : zv::Error::usb_out_request;
     zvusb::CCyControlEndPoint *ep = dev->transport ? dev->transport->control_endpoint() : nullptr;
     if (ep == nullptr) return zv::set_error(failure);
+    std::lock_guard<std::mutex> turn(dev->control_mutex);
 
     ep->target = kTargetDevice;
     ep->request_type = kRequestTypeVendor;
@@ -37,18 +43,35 @@ int control_request(zv_device *dev, uint8_t direction, uint8_t request, uint16_t
 
 } // namespace
 
-extern "C" {
+namespace zv {
 
-int zv_out_request(zv_device *dev, uint8_t request, uint16_t value, uint16_t index,
-                   const uint8_t *data, uint16_t length, uint32_t timeout) {
+int vendor_out(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, const uint8_t *data,
+               uint16_t length, uint32_t timeout) {
     // An OUT transfer only reads the buffer.
     return control_request(dev, kDirectionOut, request, value, index, const_cast<uint8_t *>(data),
                            length, timeout);
 }
 
+int vendor_in(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
+              uint16_t length, uint32_t timeout) {
+    return control_request(dev, kDirectionIn, request, value, index, data, length, timeout);
+}
+
+} // namespace zv
+
+extern "C" {
+
+int zv_out_request(zv_device *dev, uint8_t request, uint16_t value, uint16_t index,
+                   const uint8_t *data, uint16_t length, uint32_t timeout) {
+    const int status = zv::vendor_out(dev, request, value, index, data, length, timeout);
+    // A request the library cannot interpret may change anything: a stream notes that it came.
+    if (status == 0) zv::note_setting(dev, zv::change::kVendorRequest, request);
+    return status;
+}
+
 int zv_in_request(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
                   uint16_t length, uint32_t timeout) {
-    return control_request(dev, kDirectionIn, request, value, index, data, length, timeout);
+    return zv::vendor_in(dev, request, value, index, data, length, timeout);
 }
 
 } // extern "C"

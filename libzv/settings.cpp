@@ -2,21 +2,32 @@
 #include <cstdint>
 
 #include "adc_registers.h"
+#include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
 #include "request_codes.h"
+#include "requests.h"
+#include "setting_names.h"
 
 namespace {
 
 int set_feature(zv_device *dev, ZV_FEATURE_t feature, bool on) {
-    return zv_out_request(dev, zv::request::kSetFeature, on ? 1 : 0, uint16_t(feature), nullptr, 0,
+    const int status = zv::vendor_out(dev, zv::request::kSetFeature, on ? 1 : 0, uint16_t(feature),
+                                      nullptr, 0, zv::kRequestTimeoutMs);
+    if (status == 0) zv::note_setting(dev, zv::change::kFeatures[feature], on ? 1 : 0);
+    return status;
+}
+
+int write_adc_register(zv_device *dev, uint8_t reg, uint8_t data) {
+    return zv::vendor_out(dev, zv::request::kWriteAdcRegister, data, reg, nullptr, 0,
                           zv::kRequestTimeoutMs);
 }
 
 // Selects a test pattern and commits it; the device reports nothing useful for these writes.
-void select_test_pattern(zv_device *dev, uint8_t pattern) {
-    zv_write_adc_register(dev, zv::adc::kTestPatternRegister, pattern);
-    zv_write_adc_register(dev, zv::adc::kCommitRegister, zv::adc::kCommitValue);
+void select_test_pattern(zv_device *dev, uint8_t pattern, double noted_as) {
+    write_adc_register(dev, zv::adc::kTestPatternRegister, pattern);
+    if (write_adc_register(dev, zv::adc::kCommitRegister, zv::adc::kCommitValue) == 0)
+        zv::note_setting(dev, zv::change::kTestPattern, noted_as);
 }
 
 } // namespace
@@ -42,7 +53,7 @@ int zv_read_feature(zv_device *dev, ZV_FEATURE_t feature) {
         return -1;
     }
     uint8_t state = 0;
-    if (zv_in_request(dev, zv::request::kReadFeature, 0, uint16_t(feature), &state, 1,
+    if (zv::vendor_in(dev, zv::request::kReadFeature, 0, uint16_t(feature), &state, 1,
                       zv::kRequestTimeoutMs) != 0)
         return -1;
     // The device answers a negative byte for a feature it does not have.
@@ -54,32 +65,41 @@ int zv_read_feature(zv_device *dev, ZV_FEATURE_t feature) {
 }
 
 int zv_write_adc_register(zv_device *dev, uint8_t reg, uint8_t data) {
-    return zv_out_request(dev, zv::request::kWriteAdcRegister, data, reg, nullptr, 0,
-                          zv::kRequestTimeoutMs);
+    const int status = write_adc_register(dev, reg, data);
+    if (status == 0) zv::note_setting(dev, zv::change::kAdcRegister, reg * 256.0 + data);
+    return status;
 }
 
 void zv_test_normal(zv_device *dev) {
-    select_test_pattern(dev, zv::adc::kPatternOff);
+    select_test_pattern(dev, zv::adc::kPatternOff, zv::change::kPatternNormal);
 }
 void zv_test_checkerboard(zv_device *dev) {
-    select_test_pattern(dev, zv::adc::kPatternCheckerboard);
+    select_test_pattern(dev, zv::adc::kPatternCheckerboard, zv::change::kPatternCheckerboard);
 }
 void zv_test_pn9(zv_device *dev) {
-    select_test_pattern(dev, zv::adc::kPatternPn9);
+    select_test_pattern(dev, zv::adc::kPatternPn9, zv::change::kPatternPn9);
 }
 
 int zv_test_user(zv_device *dev, uint16_t pattern) {
     for (const zv::adc::UserPatternRegister &r : zv::adc::kUserPatternRegisters) {
         uint8_t data = r.part == zv::adc::PatternPart::low ? uint8_t((pattern * 4) & 0xFF)
                                                            : uint8_t((pattern >> 6) & 0xFF);
-        zv_write_adc_register(dev, r.reg, data);
+        write_adc_register(dev, r.reg, data);
     }
-    zv_write_adc_register(dev, zv::adc::kTestPatternRegister, zv::adc::kPatternUser);
-    return zv_write_adc_register(dev, zv::adc::kCommitRegister, zv::adc::kCommitValue);
+    write_adc_register(dev, zv::adc::kTestPatternRegister, zv::adc::kPatternUser);
+    const int status = write_adc_register(dev, zv::adc::kCommitRegister, zv::adc::kCommitValue);
+    if (status == 0) {
+        zv::note_setting(dev, zv::change::kTestPatternUser, pattern);
+        zv::note_setting(dev, zv::change::kTestPattern, zv::change::kPatternUser);
+    }
+    return status;
 }
 
 int zv_reset(zv_device *dev) {
-    return zv_out_request(dev, zv::request::kReset, 0, 0, nullptr, 0, zv::kRequestTimeoutMs);
+    // A reset restarts the detector under a running stream: the stream must be stopped first.
+    if (dev != nullptr && zv::device_streaming(*dev))
+        return zv::set_error(zv::Error::device_streaming);
+    return zv::vendor_out(dev, zv::request::kReset, 0, 0, nullptr, 0, zv::kRequestTimeoutMs);
 }
 
 } // extern "C"

@@ -36,6 +36,7 @@ class SimBackendDevice : public zvusb::BackendDevice {
     uint8_t address() override;
     std::string name() override;
     uint32_t max_packet_size(uint8_t endpoint) override;
+    bool paced_by_host() override { return !detector_->config_.realtime; }
     void pump(uint32_t timeout_ms) override;
 
   private:

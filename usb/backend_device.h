@@ -72,6 +72,10 @@ class BackendDevice : public EventPump {
         (void)endpoint;
         return 0;
     }
+
+    // True for a device that streams only as fast as the host takes its samples; a device with a
+    // clock of its own (every real one) keeps sampling and loses what the host does not take.
+    virtual bool paced_by_host() { return false; }
 };
 
 } // namespace zvusb

@@ -105,7 +105,7 @@ void CCyDriverDevice::close_device() {
     language = 0;
     configurations.clear();
     bos = BosDescriptor();
-    high_speed = super_speed = false;
+    high_speed = super_speed = paced_by_host = false;
     configuration = interface_number = alt_setting = 0;
     address = 0;
     driver_version = stack_version = 0;
@@ -241,6 +241,8 @@ void CCyDriverDevice::read_driver_data() {
         high_speed = value == ioctl::kSpeedHigh;
         super_speed = value == ioctl::kSpeedSuper;
     }
+    byte = 0;
+    paced_by_host = driver_request(ioctl::kGetPacing, &byte, 1) && byte == 1;
     last_error = kErrorSuccess;
 }
 

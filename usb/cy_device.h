@@ -59,6 +59,8 @@ class CCyDriverDevice {
     BosDescriptor bos;
     bool high_speed = false;
     bool super_speed = false;
+    // The device streams only as fast as the host takes samples (ioctl::kGetPacing).
+    bool paced_by_host = false;
     uint8_t configuration = 0;
     uint8_t interface_number = 0;
     uint8_t alt_setting = 0;

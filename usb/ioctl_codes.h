@@ -19,6 +19,10 @@ constexpr uint32_t kGetDeviceName = 0x220040;      // 256 bytes out (sync)
 constexpr uint32_t kAbortPipe = 0x220044;          // 1 byte in: endpoint address
 constexpr uint32_t kSendNonEp0Direct = 0x22004B; // record in, caller's buffer out: direct transfer
 constexpr uint32_t kGetDeviceSpeed = 0x22004C;   // 4 bytes out: 2 high speed, 4 SuperSpeed (sync)
+// 1 byte out: 1 when the device streams only as fast as the host takes its samples (a simulated
+// detector without a clock), 0 for a device with a clock of its own (sync). Drivers that do not
+// know it refuse the request: such devices are taken to have their own clock.
+constexpr uint32_t kGetPacing = 0x220050;
 
 // Values of kGetDeviceSpeed.
 constexpr uint32_t kSpeedFull = 1;

@@ -165,6 +165,11 @@ bool RecordDriverHandle::query(uint32_t code, const uint8_t *in, uint32_t in_len
         *returned = 1;
         return true;
     }
+    case ioctl::kGetPacing:
+        if (!need_out(1)) return fail(kErrorInvalidParameter);
+        out[0] = backend_->paced_by_host() ? 1 : 0;
+        *returned = 1;
+        return true;
     case ioctl::kGetAddress:
         if (!need_out(1)) return fail(kErrorInvalidParameter);
         out[0] = backend_->address();
