@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "acquisition_memory.h"
+#include "c_boundary.h"
 #include "errors.h"
 #include "libzv.h"
 #include "sink_copy.h"
@@ -42,23 +43,30 @@ int collect_bursts(zv_device *dev, uint16_t *buffer, ZV_TRIGGER_MODE_t mode, uin
 extern "C" {
 
 int zv_get_raw_data(zv_device *dev, uint16_t *buffer, uint64_t nsamples) {
-    if (auto done = check_request(dev, buffer, nsamples)) return *done;
-    advise_destination(buffer, nsamples);
-    zv::CopySinkRecord record{buffer, nsamples};
-    return zv_collect(dev, zv::copy_sink, &record);
+    return zv::c_status([&] {
+        if (auto done = check_request(dev, buffer, nsamples)) return *done;
+        advise_destination(buffer, nsamples);
+        zv::CopySinkRecord record{buffer, nsamples};
+        return zv_collect(dev, zv::copy_sink, &record);
+    });
 }
 
 int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                               ZV_TRIGGER_MODE_t mode) {
-    if (auto done = check_request(dev, buffer, nsamples)) return *done;
-    return collect_bursts(dev, buffer, mode, 1, nsamples);
+    return zv::c_status([&] {
+        if (auto done = check_request(dev, buffer, nsamples)) return *done;
+        return collect_bursts(dev, buffer, mode, 1, nsamples);
+    });
 }
 
 int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                 ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger) {
-    if (auto done = check_request(dev, buffer, nsamples)) return *done;
-    if (samples_per_trigger == 0) return zv::set_error(zv::Error::zero_samples_per_trigger);
-    return collect_bursts(dev, buffer, mode, nsamples / samples_per_trigger, samples_per_trigger);
+    return zv::c_status([&] {
+        if (auto done = check_request(dev, buffer, nsamples)) return *done;
+        if (samples_per_trigger == 0) return zv::set_error(zv::Error::zero_samples_per_trigger);
+        return collect_bursts(dev, buffer, mode, nsamples / samples_per_trigger,
+                              samples_per_trigger);
+    });
 }
 
 } // extern "C"

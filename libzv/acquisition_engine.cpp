@@ -1,4 +1,5 @@
 #include "acquisition_engine.h"
+#include "c_boundary.h"
 
 #include <algorithm>
 #include <chrono>
@@ -50,6 +51,9 @@ class TransferCycle {
     int run();
 
   private:
+    // Starts the sixteen transfers and keeps them going until the run ends; `current` is the
+    // slot to wait for next, where the drain starts.
+    void cycle(int &current);
     enum class Submit { ok, refused, bad_status };
     // How a transfer finished: cleanly; with an error status but with data, whose packets carry
     // their own statuses and are still delivered; or without anything usable.
@@ -90,6 +94,21 @@ int TransferCycle::run() {
     usb_.set_transfer_size(&ep_, length_);
     ep_.transfer_mode = zvusb::kXferDirect;
 
+    int current = 0;
+    try {
+        cycle(current);
+    } catch (...) {
+        // No transfer may outlive its slot: the ones in flight are cancelled and waited for
+        // before the failure reaches the C boundary.
+        ended_ = true;
+        drain(current);
+        throw;
+    }
+    drain(current);
+    return zv_get_error();
+}
+
+void TransferCycle::cycle(int &current) {
     bool failed = !slots_.set_up(length_);
     for (int i = 0; i < kSlotCount && !failed; ++i) {
         TransferSlot &slot = *slots_.at(i);
@@ -99,8 +118,6 @@ int TransferCycle::run() {
             failed = true;
         }
     }
-
-    int current = 0;
     if (!failed) {
         int allowance = kStartupAllowance;
         bool live = true;
@@ -138,8 +155,6 @@ int TransferCycle::run() {
             current = (current + 1) % kSlotCount;
         }
     }
-    drain(current);
-    return zv_get_error();
 }
 
 TransferCycle::Submit TransferCycle::submit(TransferSlot &slot) {
@@ -286,10 +301,12 @@ int collect_interruptible(zv_device *dev, zv_sample_sink sink, void *user) {
 } // namespace zv
 
 extern "C" int zv_collect(zv_device *dev, zv_sample_sink sink, void *user) {
-    if (dev == nullptr || !dev->transport) return zv::set_error(zv::Error::invalid_device);
-    // Without a sink the first packet would be handed to a null function.
-    if (sink == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    // The detector has one stream endpoint: a continuous stream running on it owns it.
-    if (zv::device_streaming(*dev)) return zv::set_error(zv::Error::device_streaming);
-    return zv::collect_interruptible(dev, sink, user);
+    return zv::c_status([&] {
+        if (dev == nullptr || !dev->transport) return zv::set_error(zv::Error::invalid_device);
+        // Without a sink the first packet would be handed to a null function.
+        if (sink == nullptr) return zv::set_error(zv::Error::invalid_parameters);
+        // The detector has one stream endpoint: a continuous stream running on it owns it.
+        if (zv::device_streaming(*dev)) return zv::set_error(zv::Error::device_streaming);
+        return zv::collect_interruptible(dev, sink, user);
+    });
 }

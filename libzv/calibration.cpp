@@ -1,4 +1,5 @@
 // Stored calibrations by type, and their rescaling to another wavelength.
+#include "c_boundary.h"
 #include "calibration_tables.h"
 #include "device_record.h"
 #include "errors.h"
@@ -33,37 +34,42 @@ int select_pair(zv_device *dev, ZV_CALIBRATION_TYPE_t type) {
 extern "C" {
 
 zv_calibration zv_get_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type) {
-    zv::set_error(zv::Error::success);
-    if (dev == nullptr) {
-        zv::set_error(zv::Error::invalid_device);
-        return kFailed;
-    }
-    int pair = select_pair(dev, type);
-    if (pair == kGainModeUnreadable) {
-        zv::set_error(zv::Error::gain_mode_unreadable);
-        return kFailed;
-    }
-    if (pair < 0) {
-        zv::set_error(zv::Error::unsupported_calibration_type);
-        return kFailed;
-    }
-    zv_calibration cal = {dev->identity.calibration[pair][0], dev->identity.calibration[pair][1]};
-    return failed(cal) ? kIdentity : cal;
+    return zv::c_value(kFailed, [&] {
+        zv::set_error(zv::Error::success);
+        if (dev == nullptr) {
+            zv::set_error(zv::Error::invalid_device);
+            return kFailed;
+        }
+        int pair = select_pair(dev, type);
+        if (pair == kGainModeUnreadable) {
+            zv::set_error(zv::Error::gain_mode_unreadable);
+            return kFailed;
+        }
+        if (pair < 0) {
+            zv::set_error(zv::Error::unsupported_calibration_type);
+            return kFailed;
+        }
+        zv_calibration cal = {dev->identity.calibration[pair][0],
+                              dev->identity.calibration[pair][1]};
+        return failed(cal) ? kIdentity : cal;
+    });
 }
 
 zv_calibration zv_get_rel_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type,
                                       double wavelength) {
-    zv_calibration cal = zv_get_calibration(dev, type);
-    if (failed(cal)) return cal;
-    // +infinity (unknown photodiode, error stored) scales the pair to zeros: a failure.
-    double r = zv_get_rel_responsivity(dev, wavelength);
-    if (r == 0.0) {
-        zv::set_error(zv::Error::wavelength_out_of_range);
-        return kFailed;
-    }
-    // The responsivity is applied at single precision, as the stored pairs are.
-    r = double(float(r));
-    return zv_calibration{cal.gain / r, cal.offset / r};
+    return zv::c_value(kFailed, [&] {
+        zv_calibration cal = zv_get_calibration(dev, type);
+        if (failed(cal)) return cal;
+        // +infinity (unknown photodiode, error stored) scales the pair to zeros: a failure.
+        double r = zv_get_rel_responsivity(dev, wavelength);
+        if (r == 0.0) {
+            zv::set_error(zv::Error::wavelength_out_of_range);
+            return kFailed;
+        }
+        // The responsivity is applied at single precision, as the stored pairs are.
+        r = double(float(r));
+        return zv_calibration{cal.gain / r, cal.offset / r};
+    });
 }
 
 } // extern "C"

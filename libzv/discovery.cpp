@@ -10,6 +10,7 @@
 #include <new>
 #include <string>
 
+#include "c_boundary.h"
 #include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
@@ -32,28 +33,18 @@ void report_open_problem(const CCyDriverDevice &transport) {
     std::fflush(stderr);
 }
 
+// A record being built or judged; closed (transport included) unless released to the caller.
+using Candidate = std::unique_ptr<zv_device, void (*)(zv_device *)>;
+
 // Makes the record for the device `transport` has open; the record takes the transport. Null,
-// with the error state set, when allocation or the identity read fails (the transport is then
-// closed with the record).
-zv_device *build_record(std::unique_ptr<CCyDriverDevice> &transport, bool has_identity) {
-    zv_device *dev = new (std::nothrow) zv_device();
-    if (dev == nullptr) {
-        zv::set_error(zv::Error::out_of_memory);
-        return nullptr;
-    }
+// with the error state set, when the identity read fails (the transport is then closed with the
+// record).
+Candidate build_record(std::unique_ptr<CCyDriverDevice> &transport, bool has_identity) {
+    Candidate dev(new zv_device(), zv_close);
     dev->transport = std::move(transport);
-    if (!zv::load_identity(*dev, has_identity)) {
-        zv_close(dev);
-        return nullptr;
-    }
+    if (!zv::load_identity(*dev, has_identity)) return Candidate(nullptr, zv_close);
     zv::set_error(zv::Error::success);
     return dev;
-}
-
-// Gives the candidate's transport back to the walk and frees the record.
-void release_candidate(zv_device *dev, std::unique_ptr<CCyDriverDevice> &transport) {
-    transport = std::move(dev->transport);
-    delete dev;
 }
 
 enum class Outcome { kept, exhausted, failed };
@@ -67,27 +58,26 @@ struct WalkResult {
 // record it keeps ends the walk. Records not kept are released, so when the walk ends only a kept
 // record holds a device open.
 WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
-    try {
-        for (const zvusb::Guid &interface_class : zvusb::kInterfaceClasses) {
-            auto transport = std::make_unique<CCyDriverDevice>(nullptr, interface_class, true);
-            uint8_t count = transport->device_count();
-            for (uint8_t index = 0; index < count; ++index) {
-                if (!transport->open_device(index)) {
-                    report_open_problem(*transport);
-                    continue;
-                }
-                const zv::QualifyingDevice *q =
-                    zv::find_qualifying_device(transport->vendor_id(), transport->product_id());
-                if (q == nullptr) continue;
-                zv_device *dev = build_record(transport, q->has_identity);
-                if (dev == nullptr) return {Outcome::failed, nullptr};
-                if (keep(*dev)) return {Outcome::kept, dev};
-                release_candidate(dev, transport);
+    for (const zvusb::Guid &interface_class : zvusb::kInterfaceClasses) {
+        auto transport = std::make_unique<CCyDriverDevice>(nullptr, interface_class, true);
+        uint8_t count = transport->device_count();
+        for (uint8_t index = 0; index < count; ++index) {
+            if (!transport->open_device(index)) {
+                // Memory ran out while reading the descriptors: the detector is there, and
+                // skipping it would report "no devices found". The C boundary makes this 49.
+                if (transport->last_error == zvusb::kErrorNotEnoughMemory) throw std::bad_alloc();
+                report_open_problem(*transport);
+                continue;
             }
+            const zv::QualifyingDevice *q =
+                zv::find_qualifying_device(transport->vendor_id(), transport->product_id());
+            if (q == nullptr) continue;
+            Candidate dev = build_record(transport, q->has_identity);
+            if (!dev) return {Outcome::failed, nullptr};
+            if (keep(*dev)) return {Outcome::kept, dev.release()};
+            // The walk goes on with the candidate's transport.
+            transport = std::move(dev->transport);
         }
-    } catch (const std::bad_alloc &) {
-        zv::set_error(zv::Error::out_of_memory);
-        return {Outcome::failed, nullptr};
     }
     return {Outcome::exhausted, nullptr};
 }
@@ -103,14 +93,17 @@ zv_device *open_first(const std::function<bool(const zv_device &)> &keep) {
 extern "C" {
 
 zv_device *zv_open(void) {
-    return open_first([](const zv_device &) { return true; });
+    return zv::c_value(static_cast<zv_device *>(nullptr),
+                       [&] { return open_first([](const zv_device &) { return true; }); });
 }
 
 zv_device *zv_open_serial(const char *serial) {
-    if (serial == nullptr) serial = "";
-    return open_first([serial](const zv_device &dev) {
-        zv_device_info info = zv::summarize(dev);
-        return std::strstr(info.serial, serial) != nullptr;
+    return zv::c_value(static_cast<zv_device *>(nullptr), [&] {
+        if (serial == nullptr) serial = "";
+        return open_first([serial](const zv_device &dev) {
+            zv_device_info info = zv::summarize(dev);
+            return std::strstr(info.serial, serial) != nullptr;
+        });
     });
 }
 
@@ -119,36 +112,40 @@ int zv_list_devices(zv_device_info *infos, int max) {
 }
 
 int zv_list_devices_with_speed(zv_device_info *infos, int *usb_speeds, int max) {
-    if (max < 0 || (infos == nullptr && max > 0)) {
-        zv::set_error(zv::Error::invalid_parameters);
-        return -1;
-    }
-    int found = 0;
-    WalkResult result = walk_detectors([&](const zv_device &dev) {
-        if (found < max) {
-            infos[found] = zv::summarize(dev);
-            if (usb_speeds) usb_speeds[found] = zv_get_usb_speed(const_cast<zv_device *>(&dev));
+    return zv::c_value(ZV_QUERY_FAILED, [&] {
+        if (max < 0 || (infos == nullptr && max > 0)) {
+            zv::set_error(zv::Error::invalid_parameters);
+            return -1;
         }
-        ++found;
-        return false;
+        int found = 0;
+        WalkResult result = walk_detectors([&](const zv_device &dev) {
+            if (found < max) {
+                infos[found] = zv::summarize(dev);
+                if (usb_speeds) usb_speeds[found] = zv_get_usb_speed(const_cast<zv_device *>(&dev));
+            }
+            ++found;
+            return false;
+        });
+        return result.outcome == Outcome::failed ? -1 : found;
     });
-    return result.outcome == Outcome::failed ? -1 : found;
 }
 
 void zv_close(zv_device *dev) {
-    if (dev == nullptr) return;
-    // A stream still running on the detector would go on using the record freed here.
-    zv::stop_device_stream(*dev);
-    if (dev->transport) {
-        // Closing reports a failing handle close by throwing; the device is gone either way and
-        // nothing may cross this C interface.
-        try {
-            dev->transport->close_device();
-        } catch (...) {
+    zv::c_void([&] {
+        if (dev == nullptr) return;
+        // A stream still running on the detector would go on using the record freed here.
+        zv::stop_device_stream(*dev);
+        if (dev->transport) {
+            // Closing reports a failing handle close by throwing; the device is gone either way and
+            // nothing may cross this C interface.
+            try {
+                dev->transport->close_device();
+            } catch (...) {
+            }
+            dev->transport.reset();
         }
-        dev->transport.reset();
-    }
-    delete dev;
+        delete dev;
+    });
 }
 
 } // extern "C"

@@ -1,7 +1,9 @@
 #include "interrupt.h"
+#include "c_boundary.h"
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 
 #include "libzv.h"
 
@@ -11,12 +13,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct InstalledCheck {
-    zv_interrupt_check check;
-    void *user;
+    zv_interrupt_check check = nullptr;
+    void *user = nullptr;
 };
 
-// Replaced as a whole, so a poller never pairs one program's check with another's user pointer.
-std::atomic<const InstalledCheck *> g_check{nullptr};
+// Read and replaced as a whole under the lock, so a poller never pairs one program's check with
+// another's user pointer. The flag spares the lock to calls that have nothing to poll.
+std::mutex g_check_mutex;
+InstalledCheck g_check;
+std::atomic<bool> g_installed{false};
+
+InstalledCheck installed_check() {
+    std::lock_guard<std::mutex> lock(g_check_mutex);
+    return g_check;
+}
 
 struct ThreadState {
     bool ignored = false;
@@ -36,12 +46,12 @@ bool interrupt_requested() {
     ThreadState &state = t_state;
     if (state.interrupted) return true;
     if (state.ignored) return false;
-    const InstalledCheck *installed = g_check.load(std::memory_order_acquire);
-    if (installed == nullptr) return false;
+    if (!g_installed.load(std::memory_order_acquire)) return false;
     const Clock::time_point now = Clock::now();
     if (now - state.last_poll < std::chrono::milliseconds(kInterruptPollMs)) return false;
     state.last_poll = now;
-    state.interrupted = installed->check(installed->user) != 0;
+    const InstalledCheck installed = installed_check();
+    state.interrupted = installed.check != nullptr && installed.check(installed.user) != 0;
     return state.interrupted;
 }
 
@@ -50,14 +60,13 @@ void ignore_interrupts_on_this_thread() {
 }
 
 void set_interrupt_check(zv_interrupt_check check, void *user) {
-    // Installed checks are kept for the life of the process: a poller on another thread may still
-    // hold the previous one.
-    const InstalledCheck *installed = check ? new InstalledCheck{check, user} : nullptr;
-    g_check.store(installed, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(g_check_mutex);
+    g_check = InstalledCheck{check, user};
+    g_installed.store(check != nullptr, std::memory_order_release);
 }
 
 } // namespace zv
 
 extern "C" void zv_set_interrupt_check(zv_interrupt_check check, void *user) {
-    zv::set_interrupt_check(check, user);
+    zv::c_void([&] { zv::set_interrupt_check(check, user); });
 }

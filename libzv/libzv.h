@@ -41,6 +41,7 @@ enum {
         55,                /* the interrupt check asked the call to stop (zv_set_interrupt_check) */
     ZV_ERROR_TIMEOUT = 56, /* a time-out given by the caller passed */
     ZV_ERROR_STREAM_STATE = 57, /* a continuous stream is not running, was stopped, or is running */
+    ZV_ERROR_INTERNAL = 58,     /* an unexpected failure inside the library (please report it) */
     ZV_ERROR_GAIN_MODE = -1,
 };
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "c_boundary.h"
 #include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
@@ -52,63 +53,73 @@ int check_port(zv_device *dev, ZV_PORT_t port) {
 extern "C" {
 
 int zv_port_drive(zv_device *dev, ZV_PORT_t port, uint8_t level) {
-    if (int status = check_port(dev, port)) return status;
-    return noted(send_command(dev, port, zv::port::kCommandIndex,
-                              make_record(zv::port::mode::kDrive, level, 0, 0)),
-                 dev, port, zv::change::kPortDrive, level);
+    return zv::c_status([&] {
+        if (int status = check_port(dev, port)) return status;
+        return noted(send_command(dev, port, zv::port::kCommandIndex,
+                                  make_record(zv::port::mode::kDrive, level, 0, 0)),
+                     dev, port, zv::change::kPortDrive, level);
+    });
 }
 
 int zv_port_pwm(zv_device *dev, ZV_PORT_t port, uint32_t threshold, uint32_t period) {
-    if (int status = check_port(dev, port)) return status;
-    Record record = make_record(zv::port::mode::kSquareWave, 0, period, threshold);
-    if (old_firmware(*dev)) {
-        // Old firmware cannot run a square wave that is never high or never low: send a constant
-        // level instead (constant high wins when both hold).
-        if (threshold <= 1) record = make_record(zv::port::mode::kDrive, 0, 0, 0);
-        if (threshold >= period) record = make_record(zv::port::mode::kDrive, 1, 0, 0);
-    }
-    const int status = send_command(dev, port, zv::port::kCommandIndex, record);
-    noted(status, dev, port, zv::change::kPortPwmThreshold, threshold);
-    return noted(status, dev, port, zv::change::kPortPwmPeriod, period);
+    return zv::c_status([&] {
+        if (int status = check_port(dev, port)) return status;
+        Record record = make_record(zv::port::mode::kSquareWave, 0, period, threshold);
+        if (old_firmware(*dev)) {
+            // Old firmware cannot run a square wave that is never high or never low: send a
+            // constant level instead (constant high wins when both hold).
+            if (threshold <= 1) record = make_record(zv::port::mode::kDrive, 0, 0, 0);
+            if (threshold >= period) record = make_record(zv::port::mode::kDrive, 1, 0, 0);
+        }
+        const int status = send_command(dev, port, zv::port::kCommandIndex, record);
+        noted(status, dev, port, zv::change::kPortPwmThreshold, threshold);
+        return noted(status, dev, port, zv::change::kPortPwmPeriod, period);
+    });
 }
 
 int zv_port_pulse(zv_device *dev, ZV_PORT_t port, uint32_t threshold) {
-    if (int status = check_port(dev, port)) return status;
-    if (old_firmware(*dev)) {
-        // Old firmware needs a port that is not pulsing yet to be set to a square wave and
-        // driven low before its first pulse.
-        Record current = {};
-        zv_port_status(dev, port, current.data());
-        if (current[zv::port::kModeOffset] != zv::port::mode::kPulse) {
-            zv_port_pwm(dev, port, threshold, zv::port::kPulsePreparationPeriod);
-            zv_port_drive(dev, port, 0);
+    return zv::c_status([&] {
+        if (int status = check_port(dev, port)) return status;
+        if (old_firmware(*dev)) {
+            // Old firmware needs a port that is not pulsing yet to be set to a square wave and
+            // driven low before its first pulse.
+            Record current = {};
+            zv_port_status(dev, port, current.data());
+            if (current[zv::port::kModeOffset] != zv::port::mode::kPulse) {
+                zv_port_pwm(dev, port, threshold, zv::port::kPulsePreparationPeriod);
+                zv_port_drive(dev, port, 0);
+            }
         }
-    }
-    return noted(send_command(dev, port, zv::port::kPulseCommandIndex,
-                              make_record(zv::port::mode::kPulse, 0, 0, threshold)),
-                 dev, port, zv::change::kPortPulse, threshold);
+        return noted(send_command(dev, port, zv::port::kPulseCommandIndex,
+                                  make_record(zv::port::mode::kPulse, 0, 0, threshold)),
+                     dev, port, zv::change::kPortPulse, threshold);
+    });
 }
 
 int zv_port_read(zv_device *dev, ZV_PORT_t port) {
-    zv::set_error(zv::Error::success);
-    if (int status = check_port(dev, port)) return status;
-    int status = send_command(dev, port, zv::port::kCommandIndex,
-                              make_record(zv::port::mode::kInput, 0, 0, 0));
-    if (status != 0) return status;
-    uint8_t level = 0xFF;
-    if (zv::vendor_in(dev, zv::request::kPortLevel, uint16_t(port), 0, &level, 1,
-                      zv::kRequestTimeoutMs) != 0)
-        return -1;
-    if (int8_t(level) < 0) return zv::set_error(zv::Error::firmware_error);
-    return level;
+    return zv::c_value(ZV_QUERY_FAILED, [&] {
+        zv::set_error(zv::Error::success);
+        if (int status = check_port(dev, port)) return status;
+        int status = send_command(dev, port, zv::port::kCommandIndex,
+                                  make_record(zv::port::mode::kInput, 0, 0, 0));
+        if (status != 0) return status;
+        uint8_t level = 0xFF;
+        if (zv::vendor_in(dev, zv::request::kPortLevel, uint16_t(port), 0, &level, 1,
+                          zv::kRequestTimeoutMs) != 0)
+            return -1;
+        if (int8_t(level) < 0) return zv::set_error(zv::Error::firmware_error);
+        return int(level);
+    });
 }
 
 int zv_port_status(zv_device *dev, ZV_PORT_t port, uint8_t record[10]) {
-    if (int status = check_port(dev, port)) return status;
-    if (record == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    return zv::vendor_in(dev, zv::request::kPortCommand, uint16_t(port),
-                         record[zv::port::kModeOffset], record, zv::port::kRecordSize,
-                         zv::kRequestTimeoutMs);
+    return zv::c_status([&] {
+        if (int status = check_port(dev, port)) return status;
+        if (record == nullptr) return zv::set_error(zv::Error::invalid_parameters);
+        return zv::vendor_in(dev, zv::request::kPortCommand, uint16_t(port),
+                             record[zv::port::kModeOffset], record, zv::port::kRecordSize,
+                             zv::kRequestTimeoutMs);
+    });
 }
 
 } // extern "C"

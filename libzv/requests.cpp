@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "c_boundary.h"
 #include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
@@ -63,15 +64,18 @@ extern "C" {
 
 int zv_out_request(zv_device *dev, uint8_t request, uint16_t value, uint16_t index,
                    const uint8_t *data, uint16_t length, uint32_t timeout) {
-    const int status = zv::vendor_out(dev, request, value, index, data, length, timeout);
-    // A request the library cannot interpret may change anything: a stream notes that it came.
-    if (status == 0) zv::note_setting(dev, zv::change::kVendorRequest, request);
-    return status;
+    return zv::c_status([&] {
+        const int status = zv::vendor_out(dev, request, value, index, data, length, timeout);
+        // A request the library cannot interpret may change anything: a stream notes that it came.
+        if (status == 0) zv::note_setting(dev, zv::change::kVendorRequest, request);
+        return status;
+    });
 }
 
 int zv_in_request(zv_device *dev, uint8_t request, uint16_t value, uint16_t index, uint8_t *data,
                   uint16_t length, uint32_t timeout) {
-    return zv::vendor_in(dev, request, value, index, data, length, timeout);
+    return zv::c_status(
+        [&] { return zv::vendor_in(dev, request, value, index, data, length, timeout); });
 }
 
 } // extern "C"

@@ -1,7 +1,9 @@
 #include "sim/sim_backend_device.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "sim/firmware/firmware.h"
 #include "usb/ioctl_codes.h"
 #include "usb/system_errors.h"
 #include "usb/usb_status.h"
@@ -34,13 +36,17 @@ SimBackendDevice::~SimBackendDevice() {
 }
 
 void SimBackendDevice::cancel_all() {
-    std::deque<Pending> left;
-    {
-        std::lock_guard<std::mutex> lock(detector_->mutex_);
-        left.swap(queue_);
+    // One at a time, so that nothing is allocated: this runs in the destructor.
+    while (true) {
+        std::optional<Pending> p;
+        {
+            std::lock_guard<std::mutex> lock(detector_->mutex_);
+            if (queue_.empty()) break;
+            p.emplace(std::move(queue_.front()));
+            queue_.pop_front();
+        }
+        p->done(kUsbStatusCanceled, kErrorOperationAborted, 0);
     }
-    for (Pending &p : left)
-        p.done(kUsbStatusCanceled, kErrorOperationAborted, 0);
 }
 
 void SimBackendDevice::control(const ControlSetup &setup, uint8_t *data, uint32_t,
@@ -51,7 +57,7 @@ void SimBackendDevice::control(const ControlSetup &setup, uint8_t *data, uint32_
         std::lock_guard<std::mutex> lock(detector_->mutex_);
         gone = detector_->detached_;
         if (!gone)
-            result = detector_->firmware_.control(
+            result = detector_->firmware_->control(
                 {setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex, setup.wLength},
                 data);
         if (!gone && result.unanswered) {
@@ -76,7 +82,7 @@ void SimBackendDevice::transfer(uint8_t endpoint, uint8_t *buffer, uint32_t leng
     uint32_t refused_status = 0, refused_error = 0;
     {
         std::lock_guard<std::mutex> lock(detector_->mutex_);
-        const Firmware &fw = detector_->firmware_;
+        const Firmware &fw = *detector_->firmware_;
         if (detector_->detached_) {
             refused_status = kGoneStatus;
             refused_error = kGoneError;
@@ -114,7 +120,7 @@ uint32_t SimBackendDevice::reset_endpoint(uint8_t endpoint) {
 uint32_t SimBackendDevice::alt_setting(uint8_t *alt) {
     std::lock_guard<std::mutex> lock(detector_->mutex_);
     if (detector_->detached_) return kErrorDeviceNotConnected;
-    *alt = detector_->firmware_.alt_setting();
+    *alt = detector_->firmware_->alt_setting();
     return kErrorSuccess;
 }
 
@@ -122,7 +128,7 @@ uint32_t SimBackendDevice::set_alt_setting(uint8_t alt) {
     {
         std::lock_guard<std::mutex> lock(detector_->mutex_);
         if (detector_->detached_) return kErrorDeviceNotConnected;
-        if (!detector_->firmware_.select_alt_setting(alt)) return kErrorGenFailure;
+        if (!detector_->firmware_->select_alt_setting(alt)) return kErrorGenFailure;
         // Changing the setting ends the stream: queued transfers are cancelled.
         for (Pending &p : queue_)
             p.cancelled = true;
@@ -149,14 +155,21 @@ std::string SimBackendDevice::name() {
 
 uint32_t SimBackendDevice::max_packet_size(uint8_t endpoint) {
     std::lock_guard<std::mutex> lock(detector_->mutex_);
-    const Firmware &fw = detector_->firmware_;
+    const Firmware &fw = *detector_->firmware_;
     if (endpoint != kStreamEndpoint || fw.alt_setting() != kStreamAltSetting) return 0;
-    return detector_->firmware_.descriptors().stream_packet_size();
+    return detector_->firmware_->descriptors().stream_packet_size();
 }
 
 bool SimBackendDevice::serve(Pending &p, std::vector<Finished> &finished) {
-    std::vector<PacketResult> results(p.npackets);
-    const StreamResult r = detector_->firmware_.stream_transfer(
+    std::vector<PacketResult> results;
+    try {
+        results.resize(p.npackets);
+    } catch (const std::bad_alloc &) {
+        // Short of memory the detector fails the transfer rather than lose it.
+        finished.push_back({std::move(p.done), kUsbStatusCrc, kErrorNotEnoughMemory, 0});
+        return true;
+    }
+    const StreamResult r = detector_->firmware_->stream_transfer(
         p.endpoint, p.buffer, p.length, p.packet_size, results.data(), p.npackets);
     if (r == StreamResult::never_completes) return false;
     if (r == StreamResult::rejected) {
@@ -176,6 +189,16 @@ bool SimBackendDevice::serve(Pending &p, std::vector<Finished> &finished) {
     return true;
 }
 
+bool SimBackendDevice::serve_or_defer(Pending &p, std::vector<Finished> &finished) {
+    try {
+        if (serve(p, finished)) return true;
+        p.hung = true; // an injected time-out: it has taken its transfer number
+    } catch (const std::bad_alloc &) {
+        // The firmware model ran short of memory: the transfer stays queued for the next pump.
+    }
+    return false;
+}
+
 uint64_t SimBackendDevice::written_by(Clock::time_point t) const {
     if (t <= collection_start_) return 0;
     return uint64_t(std::chrono::duration<double>(t - collection_start_).count() * samplerate_);
@@ -187,7 +210,7 @@ SimBackendDevice::Clock::time_point SimBackendDevice::time_of(uint64_t count) co
 }
 
 bool SimBackendDevice::due_now(Pending &p, Clock::time_point now) {
-    Firmware &fw = detector_->firmware_;
+    Firmware &fw = *detector_->firmware_;
     // The detector turns to this transfer when it is queued and the one before it is complete;
     // until then the FIFO has filled with nobody reading it.
     const Clock::time_point start = std::max(p.queued, last_completion_);
@@ -202,6 +225,9 @@ void SimBackendDevice::collect(std::vector<Finished> &finished, Clock::time_poin
     const bool realtime = detector_->config_.realtime;
     bool blocked = false; // an earlier transfer is not due yet: later ones wait behind it
     for (auto it = queue_.begin(); it != queue_.end();) {
+        // `finished` never grows here: a completion taken off the queue must not be lost to a
+        // failed allocation (pump reserved the room; the rest waits for the next pump).
+        if (finished.size() == finished.capacity()) break;
         if (gone) {
             finished.push_back({std::move(it->done), kGoneStatus, kGoneError, 0});
         } else if (it->cancelled) {
@@ -211,8 +237,7 @@ void SimBackendDevice::collect(std::vector<Finished> &finished, Clock::time_poin
             blocked = blocked || !it->hung;
             ++it;
             continue;
-        } else if (!serve(*it, finished)) {
-            it->hung = true; // an injected time-out: it has taken its transfer number
+        } else if (!serve_or_defer(*it, finished)) {
             ++it;
             continue;
         } else if (realtime) {
@@ -230,9 +255,15 @@ SimBackendDevice::Clock::time_point SimBackendDevice::next_due() const {
 }
 
 void SimBackendDevice::pump(uint32_t timeout_ms) {
+    // Pumping runs in destructors and waits, where nothing may throw: short of memory, it
+    // completes nothing this time and leaves the transfers queued.
     std::vector<Finished> finished;
     {
         std::unique_lock<std::mutex> lock(detector_->mutex_);
+        try {
+            finished.reserve(std::max<size_t>(queue_.size(), 1));
+        } catch (const std::bad_alloc &) {
+        }
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;) {
             const Clock::time_point now = Clock::now();

@@ -65,6 +65,9 @@ class SimBackendDevice : public zvusb::BackendDevice {
     void collect(std::vector<Finished> &finished, Clock::time_point now);
     // Fills a transfer; false when an injected time-out keeps it outstanding.
     bool serve(Pending &p, std::vector<Finished> &finished);
+    // serve, except that a transfer the firmware model cannot serve for want of memory stays
+    // queued; false unless it was served.
+    bool serve_or_defer(Pending &p, std::vector<Finished> &finished);
     // Real-time mode: drops what overflowed the FIFO before the detector turned to `p`, sets
     // p.due to when its samples are in the FIFO and tells whether that is no later than `now`.
     bool due_now(Pending &p, Clock::time_point now);

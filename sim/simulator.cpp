@@ -1,5 +1,7 @@
 #include "sim/simulator.h"
 
+#include "sim/firmware/firmware.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -30,11 +32,14 @@ void forget(const SimulatedDetector *detector) {
 } // namespace
 
 SimulatedDetector::SimulatedDetector(const DetectorConfig &config, uint64_t id)
-    : config_(config), path_("sim:" + std::to_string(id)), id_(id), firmware_(config) {}
+    : config_(config), path_("sim:" + std::to_string(id)), id_(id),
+      firmware_(std::make_unique<Firmware>(config)) {}
+
+SimulatedDetector::~SimulatedDetector() = default;
 
 std::string SimulatedDetector::serial() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return identity_serial(firmware_.identity());
+    return identity_serial(firmware_->identity());
 }
 
 void SimulatedDetector::detach() {
@@ -53,102 +58,102 @@ bool SimulatedDetector::detached() const {
 
 std::vector<uint16_t> SimulatedDetector::samples() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.samples().words();
+    return firmware_->samples().words();
 }
 
 void SimulatedDetector::set_samples(std::vector<uint16_t> words) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.samples().set_words(std::move(words));
+    firmware_->samples().set_words(std::move(words));
 }
 
 size_t SimulatedDetector::position() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.samples().position();
+    return firmware_->samples().position();
 }
 
 void SimulatedDetector::set_position(size_t position) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.samples().set_position(position);
+    firmware_->samples().set_position(position);
 }
 
 uint64_t SimulatedDetector::produced() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.samples().produced();
+    return firmware_->samples().produced();
 }
 
 uint64_t SimulatedDetector::dropped() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.dropped_samples();
+    return firmware_->dropped_samples();
 }
 
 std::vector<LoggedRequest> SimulatedDetector::requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto &entries = firmware_.log().entries();
+    const auto &entries = firmware_->log().entries();
     return std::vector<LoggedRequest>(entries.begin(), entries.end());
 }
 
 void SimulatedDetector::clear_requests() {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.log().clear();
+    firmware_->log().clear();
 }
 
 void SimulatedDetector::fail_request(uint8_t request, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.request_faults().stall(request, count);
+    firmware_->request_faults().stall(request, count);
 }
 
 void SimulatedDetector::hang_request(uint8_t request, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.request_faults().hang(request, count);
+    firmware_->request_faults().hang(request, count);
 }
 
 void SimulatedDetector::respond(uint8_t request, std::vector<uint8_t> data, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.request_faults().respond(request, std::move(data), count);
+    firmware_->request_faults().respond(request, std::move(data), count);
 }
 
 void SimulatedDetector::inject(StreamFault kind, uint32_t transfer, int packet) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.stream_faults().inject(kind, transfer, packet);
+    firmware_->stream_faults().inject(kind, transfer, packet);
 }
 
 void SimulatedDetector::clear_faults() {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.request_faults().clear();
-    firmware_.stream_faults().clear();
+    firmware_->request_faults().clear();
+    firmware_->stream_faults().clear();
 }
 
 void SimulatedDetector::override_descriptor(uint8_t type, uint8_t index,
                                             std::vector<uint8_t> bytes) {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.descriptors().override_descriptor(type, index, std::move(bytes));
+    firmware_->descriptors().override_descriptor(type, index, std::move(bytes));
 }
 
 void SimulatedDetector::clear_descriptor_overrides() {
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.descriptors().clear_overrides();
+    firmware_->descriptors().clear_overrides();
 }
 
 FeatureStates SimulatedDetector::features() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.features();
+    return firmware_->features();
 }
 
 std::map<uint8_t, uint16_t> SimulatedDetector::adc_registers() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.adc().written();
+    return firmware_->adc().written();
 }
 
 uint8_t SimulatedDetector::test_pattern() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.adc().pattern().code();
+    return firmware_->adc().pattern().code();
 }
 
 std::array<PortRecord, kPortCount> SimulatedDetector::ports() const {
     std::lock_guard<std::mutex> lock(mutex_);
     std::array<PortRecord, kPortCount> records;
     for (uint8_t p = 0; p < kPortCount; ++p)
-        records[p] = decode_port_record(firmware_.ports().record(p));
+        records[p] = decode_port_record(firmware_->ports().record(p));
     return records;
 }
 
@@ -157,17 +162,17 @@ void SimulatedDetector::set_port_input(uint8_t port, int level) {
     if (level != 0 && level != 1 && level != kInputFromStream)
         throw std::invalid_argument("level: 0, 1, or from the stream");
     std::lock_guard<std::mutex> lock(mutex_);
-    firmware_.ports().set_input(port, level);
+    firmware_->ports().set_input(port, level);
 }
 
 uint8_t SimulatedDetector::alt_setting() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.alt_setting();
+    return firmware_->alt_setting();
 }
 
 uint32_t SimulatedDetector::stream_packet_size() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return firmware_.descriptors().stream_packet_size();
+    return firmware_->descriptors().stream_packet_size();
 }
 
 std::shared_ptr<SimulatedDetector> attach(const DetectorConfig &config) {

@@ -21,27 +21,25 @@
 #include <string>
 #include <vector>
 
+#include "libzv/libzv.h"
 #include "sim/firmware/detector_config.h"
 #include "sim/firmware/features.h"
-#include "sim/firmware/firmware.h"
+#include "sim/firmware/identity_block.h"
 #include "sim/firmware/port_bank.h"
+#include "sim/firmware/request_faults.h"
 #include "sim/firmware/request_log.h"
 #include "sim/firmware/stream_faults.h"
 
-#if defined(__GNUC__)
-#define ZVSIM_API __attribute__((visibility("default")))
-#else
-#define ZVSIM_API
-#endif
-
 namespace zvsim {
 
+class Firmware;
 class SimBackendDevice;
 
-class ZVSIM_API SimulatedDetector {
+class ZV_API SimulatedDetector {
   public:
     // Use attach(); `config` must have passed validate().
     SimulatedDetector(const DetectorConfig &config, uint64_t id);
+    ~SimulatedDetector();
     SimulatedDetector(const SimulatedDetector &) = delete;
     SimulatedDetector &operator=(const SimulatedDetector &) = delete;
 
@@ -108,17 +106,17 @@ class ZVSIM_API SimulatedDetector {
     const std::string path_;
     const uint64_t id_;
     mutable std::mutex mutex_;
-    std::condition_variable changed_; // detach, abort, new work: wakes pumping waiters
-    Firmware firmware_;
+    std::condition_variable changed_;          // detach, abort, new work: wakes pumping waiters
+    const std::unique_ptr<Firmware> firmware_; // sim/firmware/firmware.h
     bool detached_ = false;
 };
 
 // Plugs in a simulated detector. Throws std::invalid_argument for a config it cannot serve.
-ZVSIM_API std::shared_ptr<SimulatedDetector> attach(const DetectorConfig &config);
+ZV_API std::shared_ptr<SimulatedDetector> attach(const DetectorConfig &config);
 // Unplugs every attached detector.
-ZVSIM_API void detach_all();
+ZV_API void detach_all();
 // The attached detectors, in attach order.
-ZVSIM_API std::vector<std::shared_ptr<SimulatedDetector>> devices();
+ZV_API std::vector<std::shared_ptr<SimulatedDetector>> devices();
 // The attached detector listed under `path`, or null.
 std::shared_ptr<SimulatedDetector> find_attached(const std::string &path);
 

@@ -1,22 +1,19 @@
 // Creation of streams bound to an opened device.
-#include <new>
-
+#include "libzv/c_boundary.h"
 #include "libzv/errors.h"
 #include "stream/stream_impl.h"
 
 namespace {
 
+// An allocation failure becomes 49 at the C boundary.
 template <typename T> ZVStream<T> *open_stream(zv_device *device) {
-    if (!device) {
-        zv::set_error(zv::Error::invalid_device);
-        return nullptr;
-    }
-    try {
+    return zv::c_value(static_cast<ZVStream<T> *>(nullptr), [&]() -> ZVStream<T> * {
+        if (!device) {
+            zv::set_error(zv::Error::invalid_device);
+            return nullptr;
+        }
         return new ZVStreamImpl<T>(device);
-    } catch (const std::bad_alloc &) {
-        zv::set_error(zv::Error::out_of_memory);
-        return nullptr;
-    }
+    });
 }
 
 } // namespace

@@ -17,12 +17,6 @@
 
 #include "libzv/libzv.h"
 
-#if defined(__GNUC__)
-#define ZV_CXX_API __attribute__((visibility("default")))
-#else
-#define ZV_CXX_API
-#endif
-
 // ---- Calibration modes ----
 
 // The device's stored calibration at the stream's wavelength, in the stream's units.
@@ -35,7 +29,7 @@ constexpr const char *kCalibrationCustom = "custom";
 // ---- Settings: the element-type independent face of a stream ----
 
 // Its settings are read and changed through these operations in any state of the stream.
-class ZV_CXX_API ZVGenericStream {
+class ZV_API ZVGenericStream {
   public:
     // The device the stream reads from (borrowed; the stream never closes it). May be null for a
     // stream made without a device, which can only simulate and benchmark.
@@ -90,7 +84,7 @@ class ZV_CXX_API ZVGenericStream {
 
 // A supply hands out blocks of elements and is told how many were written. A block may be of any
 // size up to INT32_MAX elements.
-template <typename T> class ZV_CXX_API ZVStreamSupply {
+template <typename T> class ZV_API ZVStreamSupply {
   public:
     // The next output block; its element count is stored in count.
     virtual T *next_block(int32_t &count) = 0;
@@ -105,7 +99,7 @@ template <typename T> class ZV_CXX_API ZVStreamSupply {
 
 // ---- Collection: the operations on elements of type T (float or double) ----
 
-template <typename T> class ZV_CXX_API ZVStream : public ZVGenericStream {
+template <typename T> class ZV_API ZVStream : public ZVGenericStream {
   public:
     // Collects count processed samples from the device into destination (and, when flags is not
     // null, the port S and T levels of each sample's raw word as 0..3 into flags).

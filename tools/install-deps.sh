@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(
-    g++ meson ninja-build pkg-config cython3 python3-dev python3-numpy python3-mesonpy python3-pip
+    gcc g++ meson ninja-build pkg-config cython3 python3-dev python3-numpy python3-mesonpy python3-pip
     python3-venv libusb-1.0-0-dev libgtest-dev libbenchmark-dev python3-pytest python3-scipy
     python3-matplotlib python3-mypy
 )

@@ -73,8 +73,14 @@ bool CCyUSBEndPoint::submit(uint32_t code, uint8_t *record, uint32_t record_leng
             layouts_.erase(it);
             break;
         }
-    layouts_.push_back(
-        {record, {h->packet_table_offset, h->packet_table_length, h->data_offset, h->data_length}});
+    try {
+        layouts_.push_back(
+            {record,
+             {h->packet_table_offset, h->packet_table_length, h->data_offset, h->data_length}});
+    } catch (const std::bad_alloc &) {
+        last_error = kErrorNotEnoughMemory;
+        return false;
+    }
     uint32_t returned = 0, error = kErrorSuccess;
     bool ok =
         handle->io_control(code, record, record_length, out, out_length, &returned, ov, &error);
@@ -200,10 +206,13 @@ bool CCyUSBEndPoint::transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketIn
         return false;
     }
     bool waited;
+    // A transfer the driver refused keeps the driver's reason (finishing it frees the record).
+    uint32_t refused = kErrorSuccess;
     if (last_error == kErrorSuccess) {
         waited = true;
     } else if (last_error != kErrorIoPending) {
         waited = false;
+        refused = last_error;
     } else {
         waited = wait_for_transfer(&ov, timeout_ms);
         if (!waited) {
@@ -212,6 +221,7 @@ bool CCyUSBEndPoint::transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketIn
         }
     }
     bool finished = finish_transfer(buffer, length, &ov, context, packets);
+    if (refused != kErrorSuccess) last_error = refused;
     return waited && finished;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 #include "usb/ioctl_codes.h"
 #include "usb/system_errors.h"
@@ -115,15 +116,23 @@ bool RecordDriverHandle::io_control(uint32_t code, void *in, uint32_t in_len, vo
         *error = kErrorInvalidParameter;
         return false;
     }
-    switch (code) {
-    case ioctl::kSendEp0Control:
-        return control(in_bytes, in_len, out_bytes, out_len, ov, returned, error);
-    case ioctl::kSendNonEp0Transfer:
-    case ioctl::kSendNonEp0Direct:
-        return data_transfer(code == ioctl::kSendNonEp0Direct, in_bytes, in_len, out_bytes, out_len,
-                             ov, returned, error);
-    default:
-        break;
+    // A driver call reports failure by number, as the kernel's does: memory running out while a
+    // request is set up is "not enough memory", and the request never started.
+    try {
+        switch (code) {
+        case ioctl::kSendEp0Control:
+            return control(in_bytes, in_len, out_bytes, out_len, ov, returned, error);
+        case ioctl::kSendNonEp0Transfer:
+        case ioctl::kSendNonEp0Direct:
+            return data_transfer(code == ioctl::kSendNonEp0Direct, in_bytes, in_len, out_bytes,
+                                 out_len, ov, returned, error);
+        default:
+            break;
+        }
+    } catch (const std::bad_alloc &) {
+        *error = kErrorNotEnoughMemory;
+        if (ov != nullptr) ov->status = kErrorNotEnoughMemory;
+        return false;
     }
     // Everything else completes inside the call; an overlapped caller still gets its record
     // filled and its event signalled.
@@ -305,9 +314,16 @@ bool RecordDriverHandle::run(const RequestPtr &request, Start start, uint32_t *r
         in_flight_.push_back(request);
     }
 
-    start(Completion([this, request](uint32_t usb_status, uint32_t e, uint32_t bytes) {
-        complete(request, usb_status, e, bytes);
-    }));
+    try {
+        start(Completion([this, request](uint32_t usb_status, uint32_t e, uint32_t bytes) {
+            complete(request, usb_status, e, bytes);
+        }));
+    } catch (...) {
+        // The backend never took the request: it is not in flight.
+        std::lock_guard<std::mutex> lock(mutex_);
+        in_flight_.erase(std::find(in_flight_.begin(), in_flight_.end(), request));
+        throw;
+    }
 
     bool done;
     {

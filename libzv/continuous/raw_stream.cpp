@@ -2,10 +2,10 @@
 // the acquisition's ring with the port bits masked or kept.
 #include <algorithm>
 #include <memory>
-#include <new>
 
 #include "block_reader.h"
 #include "continuous_acquisition.h"
+#include "libzv/c_boundary.h"
 #include "libzv/device_record.h"
 #include "libzv/errors.h"
 
@@ -67,59 +67,71 @@ struct zv_raw_stream {
 extern "C" {
 
 zv_raw_stream *zv_raw_stream_open(zv_device *dev, bool mask) {
-    if (dev == nullptr || !dev->transport) {
-        zv::set_error(zv::Error::invalid_device);
-        return nullptr;
-    }
-    auto *stream = new (std::nothrow) zv_raw_stream{dev, mask, nullptr, false, {}};
-    if (stream == nullptr) zv::set_error(zv::Error::out_of_memory);
-    return stream;
+    return zv::c_value(static_cast<zv_raw_stream *>(nullptr), [&]() -> zv_raw_stream * {
+        if (dev == nullptr || !dev->transport) {
+            zv::set_error(zv::Error::invalid_device);
+            return nullptr;
+        }
+        return new zv_raw_stream{dev, mask, nullptr, false, {}};
+    });
 }
 
 int zv_raw_stream_start(zv_raw_stream *stream, double buffer_seconds) {
-    if (stream == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    if (stream->running) return zv::set_error(zv::Error::stream_already_running);
-    auto acquisition = zv::ContinuousAcquisition::start(stream->dev, buffer_seconds);
-    if (!acquisition) return zv_get_error();
-    stream->acquisition = std::move(acquisition);
-    stream->running = true;
-    return 0;
+    return zv::c_status([&] {
+        if (stream == nullptr) return zv::set_error(zv::Error::invalid_parameters);
+        if (stream->running) return zv::set_error(zv::Error::stream_already_running);
+        auto acquisition = zv::ContinuousAcquisition::start(stream->dev, buffer_seconds);
+        if (!acquisition) return zv_get_error();
+        stream->acquisition = std::move(acquisition);
+        stream->running = true;
+        return 0;
+    });
 }
 
 int zv_raw_stream_read(zv_raw_stream *stream, uint16_t *samples, uint8_t *flags, uint64_t nsamples,
                        int32_t timeout_ms, zv_block *block) {
-    if (stream == nullptr || block == nullptr || (samples == nullptr && nsamples > 0))
-        return zv::set_error(zv::Error::invalid_parameters);
-    if (!stream->running) {
-        *block = zv_block{};
-        return zv::set_error(zv::Error::stream_not_running);
-    }
-    RawConsumer consumer(stream->mask, samples, flags);
-    return zv::read_block(stream->acquisition.get(), consumer, nsamples, timeout_ms, 1, *block,
-                          stream->events);
+    return zv::c_status([&] {
+        if (stream == nullptr || block == nullptr || (samples == nullptr && nsamples > 0))
+            return zv::set_error(zv::Error::invalid_parameters);
+        if (!stream->running) {
+            *block = zv_block{};
+            return zv::set_error(zv::Error::stream_not_running);
+        }
+        RawConsumer consumer(stream->mask, samples, flags);
+        return zv::read_block(stream->acquisition.get(), consumer, nsamples, timeout_ms, 1, *block,
+                              stream->events);
+    });
 }
 
 int zv_raw_stream_stop(zv_raw_stream *stream) {
-    if (stream == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    if (stream->acquisition) stream->acquisition->stop();
-    stream->running = false;
-    return 0;
+    return zv::c_status([&] {
+        if (stream == nullptr) return zv::set_error(zv::Error::invalid_parameters);
+        if (stream->acquisition) stream->acquisition->stop();
+        stream->running = false;
+        return 0;
+    });
 }
 
 bool zv_raw_stream_running(zv_raw_stream *stream) {
-    return stream != nullptr && stream->running && stream->acquisition->device_attached() &&
-           !stream->acquisition->ring().finished();
+    return zv::c_value(false, [&] {
+        return stream != nullptr && stream->running && stream->acquisition->device_attached() &&
+               !stream->acquisition->ring().finished();
+    });
 }
 
 uint64_t zv_raw_stream_lost_total(zv_raw_stream *stream) {
-    if (stream == nullptr || !stream->acquisition) return 0;
-    return stream->acquisition->ring().lost_total();
+    return zv::c_value(uint64_t(0), [&] {
+        if (stream == nullptr || !stream->acquisition) return uint64_t(0);
+        return stream->acquisition->ring().lost_total();
+    });
 }
 
 void zv_raw_stream_close(zv_raw_stream *stream) {
-    if (stream == nullptr) return;
-    zv_raw_stream_stop(stream);
-    delete stream;
+    zv::c_void([&] {
+        if (stream == nullptr) return;
+        zv_raw_stream_stop(stream);
+        delete stream;
+    });
 }
 
 } // extern "C"

@@ -1,0 +1,24 @@
+#include "simulated_detector.h"
+
+#include <exception>
+
+#include "sim/simulator.h"
+#include "stream/zv_stream.h"
+
+int attach_simulated_detector(void) {
+    try {
+        zvsim::attach(zvsim::DetectorConfig{});
+        return 0;
+    } catch (const std::exception &) {
+        return -1;
+    }
+}
+
+void detach_simulated_detectors(void) {
+    zvsim::detach_all();
+}
+
+void delete_processed_streams(zv_stream_float *floats, zv_stream_double *doubles) {
+    delete floats;
+    delete doubles;
+}
