@@ -116,7 +116,7 @@ uint32_t zv_get_samplerate(zv_device *dev) {
     zv::set_error(zv::Error::success);
     if (dev == nullptr) {
         zv::set_error(zv::Error::invalid_device);
-        return UINT32_MAX;
+        return ZV_SAMPLERATE_NOT_SET;
     }
     return dev->identity.samplerate;
 }
@@ -125,7 +125,7 @@ uint8_t zv_get_adcbits(zv_device *dev) {
     zv::set_error(zv::Error::success);
     if (dev == nullptr) {
         zv::set_error(zv::Error::invalid_device);
-        return UINT8_MAX;
+        return ZV_ADCBITS_NOT_SET;
     }
     return dev->identity.adcbits;
 }
@@ -142,7 +142,7 @@ zv_fwversion zv_get_fwversion(zv_device *dev) {
 int zv_get_usb_speed(zv_device *dev) {
     if (dev == nullptr) {
         zv::set_error(zv::Error::invalid_device);
-        return -1;
+        return ZV_QUERY_FAILED;
     }
     if (dev->transport->super_speed) return zv::kSpeedSuper;
     if (dev->transport->high_speed) return zv::kSpeedHigh;

@@ -98,8 +98,8 @@ typedef struct {
     uint8_t fw_minor;
     uint8_t fw_patch;
     char serial[15];         /* zero-terminated only when shorter than 15 characters */
-    uint8_t adcbits;         /* 255 = not set */
-    uint32_t samplerate;     /* samples per second; 0xFFFFFFFF = not set */
+    uint8_t adcbits;         /* ZV_ADCBITS_NOT_SET = not set */
+    uint32_t samplerate;     /* samples per second; ZV_SAMPLERATE_NOT_SET = not set */
     float calibration[6][2]; /* six (gain, offset) pairs */
 } zv_identity;
 
@@ -120,6 +120,18 @@ typedef struct {
     uint8_t fw_patch;
 } zv_device_info;
 #pragma pack(pop)
+
+/* The values the queries below return when they have nothing to give. The error state says why:
+ * 50 "invalid device" for a null handle; for an identity field the detector leaves unset, the
+ * state stays 0 "success" (zv_get_samplerate, zv_get_adcbits, zv_get_fwversion). */
+#define ZV_SAMPLERATE_NOT_SET 0xFFFFFFFFu /* zv_get_samplerate */
+#define ZV_ADCBITS_NOT_SET 255            /* zv_get_adcbits */
+#define ZV_FWVERSION_NOT_SET 255          /* zv_get_fwversion: major, minor and patch all */
+/* zv_get_usb_speed, zv_get_peak_responsivity, zv_read_feature (any negative), zv_list_devices */
+#define ZV_QUERY_FAILED (-1)
+/* zv_get_rel_responsivity fails with +infinity; zv_get_calibration and zv_get_rel_calibration
+ * with the pair (0, 0) (an unprogrammed pair reads (1, 0)); zv_port_read with anything but 0
+ * or 1; zv_get_serial and zv_get_product with null. */
 
 /* A linear map Y = gain * X + offset. */
 typedef struct {

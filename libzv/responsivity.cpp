@@ -52,10 +52,10 @@ double zv_get_rel_responsivity(zv_device *dev, double wavelength) {
 int zv_get_peak_responsivity(zv_device *dev) {
     if (dev == nullptr) {
         zv::set_error(zv::Error::invalid_device);
-        return -1;
+        return ZV_QUERY_FAILED;
     }
     const zv::Photodiode *photodiode = photodiode_of(*dev);
-    return photodiode ? photodiode->peak_nm : -1;
+    return photodiode ? photodiode->peak_nm : ZV_QUERY_FAILED;
 }
 
 } // extern "C"

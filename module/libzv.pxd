@@ -49,6 +49,12 @@ cdef extern from "libzv/libzv.h" nogil:
         ZV_CALIBRATION_P2_DIGITAL
         ZV_CALIBRATION_P2_ANALOG
 
+    # What a query returns when it has nothing to give (libzv.h).
+    uint32_t ZV_SAMPLERATE_NOT_SET
+    uint8_t ZV_ADCBITS_NOT_SET
+    uint8_t ZV_FWVERSION_NOT_SET
+    int ZV_QUERY_FAILED
+
     ctypedef struct zv_identity:
         uint8_t reserved
         uint8_t fw_major

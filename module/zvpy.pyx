@@ -4,10 +4,12 @@
 # zvpy: Python interface to libzv, the host library of the HLM25 USB photodetector.
 #
 # The module is one extension built from this file and the class files it includes. Every wrapper
-# converts its arguments, calls one libzv function and turns a failure into an exception:
+# converts its arguments, calls one libzv function and turns a failure into an exception through
+# _raise_failure (zvpy_failures.pxi):
 # - a libzv failure raises Error() with no argument, so its text carries the library's last error;
 # - a check made here raises Error(message) or a built-in exception with a fixed message;
-# - the developer requests of _DDevice raise RuntimeError with the status.
+# - the developer requests of _DDevice raise RuntimeError with the status;
+# - an exception already pending when a call fails (Ctrl-C while it waited) propagates instead.
 # The lookup tables below are read by name at each use, so a program that rebinds them changes
 # the accepted words.
 
@@ -15,6 +17,7 @@ from libc.stdint cimport uint8_t, uint16_t, uint32_t, uint64_t
 from libcpp.vector cimport vector
 from libzv cimport *
 
+include "zvpy_failures.pxi"
 include "zvpy_device_helpers.pxi"
 include "zvpy_device.pxi"
 include "zvpy_stream.pxi"
@@ -147,8 +150,7 @@ def list_devices():
     cdef int found = 0
     while True:
         found = zv_list_devices_with_speed(infos.data(), speeds.data(), <int>infos.size())
-        if found < 0:
-            raise Error()
+        _check(found < 0)
         if <size_t>found <= infos.size():
             break
         infos.resize(found)  # more detectors than room: ask again with room for all

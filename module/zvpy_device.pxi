@@ -1,7 +1,5 @@
 # Device: one HLM25 detector.
 
-from libc.math cimport INFINITY
-
 cdef enum _Collection:
     _FREE_RUNNING
     _TRIGGERED
@@ -106,8 +104,7 @@ cdef class Device:
         """
         self._check_idle()
         cdef const char *text = zv_get_serial(self.dev)
-        if text == NULL:
-            raise Error()
+        _check(text == NULL)
         return text.decode("UTF-8")
 
     @property
@@ -118,8 +115,7 @@ cdef class Device:
         """
         self._check_idle()
         cdef const char *text = zv_get_product(self.dev)
-        if text == NULL:
-            raise Error()
+        _check(text == NULL)
         return text.decode("UTF-8")
 
     @property
@@ -130,8 +126,7 @@ cdef class Device:
         """
         self._check_idle()
         cdef uint32_t rate = zv_get_samplerate(self.dev)
-        if rate == 0xFFFFFFFF:
-            raise Error()
+        _check(rate == ZV_SAMPLERATE_NOT_SET)
         return rate
 
     @property
@@ -142,8 +137,7 @@ cdef class Device:
         """
         self._check_idle()
         cdef uint8_t bits = zv_get_adcbits(self.dev)
-        if bits == 255:
-            raise Error()
+        _check(bits == ZV_ADCBITS_NOT_SET)
         return bits
 
     @property
@@ -157,8 +151,8 @@ cdef class Device:
         """
         self._check_idle()
         cdef zv_fwversion version = zv_get_fwversion(self.dev)
-        if version.major == 255 and version.minor == 255 and version.patch == 255:
-            raise Error()
+        _check(version.major == ZV_FWVERSION_NOT_SET and version.minor == ZV_FWVERSION_NOT_SET
+               and version.patch == ZV_FWVERSION_NOT_SET)
         return (version.major, version.minor, version.patch)
 
     @property
@@ -171,8 +165,7 @@ cdef class Device:
         """
         self._check_idle()
         cdef int speed = zv_get_usb_speed(self.dev)
-        if speed == -1:
-            raise Error()
+        _check(speed == ZV_QUERY_FAILED)
         return usb_speed_lookup[speed]
 
     @property
@@ -183,8 +176,7 @@ cdef class Device:
         """
         self._check_idle()
         cdef int wavelength = zv_get_peak_responsivity(self.dev)
-        if wavelength == -1:
-            raise Error()
+        _check(wavelength == ZV_QUERY_FAILED)
         return wavelength
 
     # ---- Data collection ----
@@ -323,8 +315,7 @@ cdef class Device:
         self._check_idle()
         cdef double nm = float(wavelength)
         cdef double responsivity = zv_get_rel_responsivity(self.dev, nm)
-        if responsivity == INFINITY:
-            raise Error()
+        _check(responsivity == INFINITY)
         return responsivity
 
     # ---- Front-end settings ----
@@ -332,8 +323,7 @@ cdef class Device:
     cdef int _read_feature(self, ZV_FEATURE_t feature) except -1:
         self._check_idle()
         cdef int state = zv_read_feature(self.dev, feature)
-        if state < 0:
-            raise Error()
+        _check(state < 0)
         return state
 
     def read_highgain(self):
@@ -452,8 +442,7 @@ cdef class Device:
         self._check_idle()
         cdef int number = _port_number(port, False)
         cdef int level = zv_port_read(self.dev, <ZV_PORT_t>number)
-        if level != 0 and level != 1:
-            raise Error()
+        _check(level != 0 and level != 1)
         return level == 1
 
     def reset(self):

@@ -1,17 +1,10 @@
-# Conversions and checks shared by the Device and _DDevice wrappers.
+# Argument conversions and checks shared by the Device and _DDevice wrappers.
 
 from cpython.object cimport PyTypeObject, Py_TYPE
 
 # The class bodies run before the module body's own `import numpy`, and _DDevice.out_request's
 # default data array is made then; the module attribute is the same either way.
 import numpy
-
-
-cdef int _check_status(int status) except -1:
-    # A libzv status: non-zero raises Error, which reads the code and message libzv just stored.
-    if status != 0:
-        raise Error()
-    return 0
 
 
 cdef int _port_number(port, bint invalid_is_value_error) except? -1:
@@ -30,13 +23,6 @@ cdef int _calibration_type(calibration_type) except? -1:
         raise Error("Invalid calibration type")
     cdef int number = calibrationtype_lookup[calibration_type]
     return number
-
-
-cdef object _calibration_array(zv_calibration calibration):
-    # libzv reports a failed calibration query as the pair (0, 0); an unprogrammed pair is (1, 0).
-    if calibration.gain == 0.0 and calibration.offset == 0.0:
-        raise Error()
-    return numpy.array((calibration.gain, calibration.offset))
 
 
 cdef int _require_ndarray(name, value) except -1:

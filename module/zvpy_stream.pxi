@@ -54,14 +54,12 @@ cdef class Stream:
             chosen = numpy.dtype("float32")
             device._check_idle()
             float_stream = zv_open_stream_float(device.dev)
-            if float_stream == NULL:
-                raise Error()
+            _check(float_stream == NULL)
         elif numpy.dtype(dtype) == numpy.dtype("float64"):
             chosen = numpy.dtype("float64")
             device._check_idle()
             double_stream = zv_open_stream_double(device.dev)
-            if double_stream == NULL:
-                raise Error()
+            _check(double_stream == NULL)
         else:
             raise RuntimeError("Invalid dtype specified. Only float32 and float64 currently supported")
         # A repeated __init__ replaces the stream it made before.
@@ -111,7 +109,7 @@ cdef class Stream:
         if (device is None or device.releases != self.device_releases
                 or device.dev != stream.device()):
             _record_invalid_device()
-            raise Error()
+            _raise_failure()
         device._check_idle()
         return 0
 
@@ -271,8 +269,7 @@ cdef class Stream:
             seconds = self.double_stream.benchmark(c_length, c_repeats, flags)
         else:
             raise Error("stream is closed")
-        if seconds < 0:
-            raise Error()
+        _check(seconds < 0)
         return seconds
 
     # `with device.open_stream() as stream:` closes the stream on leaving the block.
