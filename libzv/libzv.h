@@ -229,6 +229,14 @@ ZV_API int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t 
                                      ZV_TRIGGER_MODE_t mode);
 ZV_API int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                        ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger);
+/* As the two above, giving up with ZV_ERROR_TIMEOUT ("timed out waiting for the trigger") when a
+ * trigger does not come within timeout_ms milliseconds of the collection's start, or of the end of
+ * the previous burst (negative: no limit). The bursts completed before stay in the buffer. */
+ZV_API int zv_get_raw_data_triggered_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                             ZV_TRIGGER_MODE_t mode, int32_t timeout_ms);
+ZV_API int zv_get_raw_data_per_trigger_timeout(zv_device *dev, uint16_t *buffer,
+                                               uint64_t nsamples, ZV_TRIGGER_MODE_t mode,
+                                               uint64_t samples_per_trigger, int32_t timeout_ms);
 
 /* ---- Continuous streams ----
  * A started stream keeps the detector streaming on a thread of its own (the same engine as
@@ -254,7 +262,8 @@ enum {
         2, /* the reader fell behind and the ring buffer was full; the count is exact */
 };
 
-/* One gap: `lost` samples are missing before stream position `index`. */
+/* One gap: `lost` samples are missing from stream position `index` on (the sample after the gap
+ * has position index + lost). */
 typedef struct {
     uint64_t index;
     uint64_t lost;

@@ -20,8 +20,11 @@ from libzv cimport *
 include "zvpy_failures.pxi"
 include "zvpy_device_helpers.pxi"
 include "zvpy_device.pxi"
+include "zvpy_continuous.pxi"
 include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"
+
+import builtins
 
 import numpy
 
@@ -122,6 +125,18 @@ class Error(Exception):
 
 class NoDeviceError(Error):
     pass
+
+
+class DataLossWarning(RuntimeWarning):
+    """Samples of a continuous stream were lost: the detector reported a loss, or the program
+    read too slowly and the stream's buffer overflowed. Issued once per loss; the Block it concerns
+    counts the samples in `lost` and places them in `gaps`. Make it fatal with
+    `warnings.simplefilter("error", zvpy.DataLossWarning)`."""
+
+
+class TimeoutError(Error, builtins.TimeoutError):
+    """A blocking call waited longer than its `timeout`. Nothing is lost: a stream's read keeps
+    the samples it gathered as the start of its next read."""
 
 
 def version():
