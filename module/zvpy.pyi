@@ -5,6 +5,8 @@ power in µW (a Stream: watts × 10**calibration_units, -6 by default), port tim
 clock cycles of about 5 ns, time-outs in ms.
 """
 
+import builtins
+from collections.abc import Iterable, Iterator
 from types import TracebackType
 from typing import Any, Final, Generic, Literal, TypedDict, TypeVar, overload
 
@@ -47,6 +49,7 @@ _Float64Like = (
 _CalibrationPair = tuple[float, float] | list[float] | NDArray[numpy.floating[Any]]
 
 _F = TypeVar("_F", numpy.float32, numpy.float64)
+_T = TypeVar("_T", numpy.uint16, numpy.float32, numpy.float64)
 _D = TypeVar("_D", bound=Device)
 _S = TypeVar("_S", bound=Stream[Any])
 
@@ -97,6 +100,12 @@ class Error(Exception):
 class NoDeviceError(Error):
     """No detector (with the requested serial) was found."""
 
+class DataLossWarning(RuntimeWarning):
+    """Samples of a continuous stream were lost (issued once per loss)."""
+
+class TimeoutError(Error, builtins.TimeoutError):
+    """A blocking call waited longer than its time-out; a read keeps what it gathered."""
+
 class Device:
     """One HLM25 detector; opened at creation unless open=False."""
 
@@ -138,9 +147,12 @@ class Device:
         trig_mode: str | None = None,
         trig_port: str | None = None,
         samples_per_trigger: int | None = None,
+        *,
+        timeout: float | None = None,
     ) -> NDArray[numpy.uint16]:
         """nsamples raw samples; trig_mode "rising", "falling", "high", "low" or "auto" on
-        trig_port "S" or "T" (case-insensitive); samples_per_trigger makes bursts."""
+        trig_port "S" or "T" (case-insensitive); samples_per_trigger makes bursts; timeout: seconds
+        a trigger may keep the collection waiting (None: no limit)."""
 
     def get_calibrated_data(
         self, nsamples: int, wavelength: float | None = None, **kwargs: Any
@@ -204,6 +216,8 @@ class Device:
     def open_stream(self, dtype: _Float64Like = None) -> Stream[numpy.float64]: ...
     @overload
     def open_stream(self, dtype: DTypeLike) -> Stream[Any]: ...
+    def open_raw_stream(self, mask: bool = True) -> RawStream:
+        """A continuous stream of raw codes (port bits cleared when mask is true)."""
 
 class _DDevice(Device):
     """Developer access: raw vendor requests (time-outs in ms)."""
@@ -254,6 +268,20 @@ class Stream(Generic[_F]):
 
     def benchmark(self, length: int, repeats: int, with_flags: bool = False) -> float:
         """Seconds taken to process `repeats` blocks of 5120 synthetic raw samples."""
+
+    # Continuous streaming: reads continue exactly where the previous read ended.
+    def start(self, *, buffer_seconds: float = 1.0) -> None: ...
+    def stop(self) -> None: ...
+    @property
+    def running(self) -> bool: ...
+    @property
+    def lost_total(self) -> int: ...
+    def read(self, nsamples: int, *, timeout: float | None = None) -> Block[_F]:
+        """The next nsamples samples; timeout in seconds (None: no limit)."""
+
+    def blocks(
+        self, nsamples: int, *, count: int | None = None, timeout: float | None = None
+    ) -> Iterator[Block[_F]]: ...
 
     def read_samplerate(self) -> float:
         """Output rate in S/s: the raw rate divided by the downsampling."""
@@ -324,3 +352,72 @@ class Stream(Generic[_F]):
     def downsampling(self) -> int: ...
     @downsampling.setter
     def downsampling(self, downsampling: int) -> None: ...
+
+class Block(Generic[_T]):
+    """What one read of a continuous stream returned."""
+
+    def __init__(
+        self,
+        samples: NDArray[_T],
+        flags: NDArray[numpy.uint8],
+        index: int,
+        time: float,
+        gaps: Iterable[tuple[int, int, str]] = (),
+        changes: Iterable[tuple[int, str, float]] = (),
+    ) -> None: ...
+    @property
+    def samples(self) -> NDArray[_T]: ...
+    @property
+    def flags(self) -> NDArray[numpy.uint8]:
+        """Port levels of each sample: bit 0 port S, bit 1 port T."""
+
+    @property
+    def index(self) -> int:
+        """Stream position of samples[0], lost samples counted."""
+
+    @property
+    def time(self) -> float:
+        """Host UNIX time of samples[0], seconds."""
+
+    @property
+    def lost(self) -> int: ...
+    @property
+    def gaps(self) -> list[tuple[int, int, str]]:
+        """(index, lost, kind "device" or "overflow") of each loss."""
+
+    @property
+    def changes(self) -> list[tuple[int, str, float]]:
+        """(index, name, value) of each setting changed while the block was collected."""
+
+    def __len__(self) -> int: ...
+    def __array__(self, dtype: DTypeLike = None) -> NDArray[Any]: ...
+
+class RawStream:
+    """A continuous stream of a Device's raw 16-bit sample codes."""
+
+    def __init__(self, device: Device, mask: bool = True) -> None: ...
+    @property
+    def device(self) -> Device: ...
+    @property
+    def mask(self) -> bool: ...
+    @property
+    def samplerate(self) -> int: ...
+    def start(self, *, buffer_seconds: float = 1.0) -> None: ...
+    def stop(self) -> None: ...
+    @property
+    def running(self) -> bool: ...
+    @property
+    def lost_total(self) -> int: ...
+    def read(self, nsamples: int, *, timeout: float | None = None) -> Block[numpy.uint16]: ...
+    def blocks(
+        self, nsamples: int, *, count: int | None = None, timeout: float | None = None
+    ) -> Iterator[Block[numpy.uint16]]: ...
+    def close(self) -> None: ...
+    def __enter__(self) -> RawStream: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None: ...
+

@@ -23,8 +23,9 @@ include "zvpy_device.pxi"
 include "zvpy_continuous.pxi"
 include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"
+include "zvpy_raw_stream.pxi"
 
-import builtins
+import builtins as _builtins
 
 import numpy
 
@@ -134,7 +135,7 @@ class DataLossWarning(RuntimeWarning):
     `warnings.simplefilter("error", zvpy.DataLossWarning)`."""
 
 
-class TimeoutError(Error, builtins.TimeoutError):
+class TimeoutError(Error, _builtins.TimeoutError):
     """A blocking call waited longer than its `timeout`. Nothing is lost: a stream's read keeps
     the samples it gathered as the start of its next read."""
 
@@ -199,3 +200,6 @@ cdef int find_trigger_mode(mode, port) except? -1:
         return _trigger_mode_lookup[(port, mode)]
     except KeyError:
         raise Error("invalid trigger mode or port")
+
+# The base of Stream and RawStream is no part of the module's interface.
+del globals()["_ContinuousStream"]

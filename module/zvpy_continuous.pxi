@@ -6,11 +6,11 @@
 # samples with the interpreter lock released and continues exactly where the previous read ended.
 # A read that times out or is interrupted keeps what it gathered as the start of the next read.
 
-import warnings
+import warnings as _warnings
 
-from operator import index as operator_index
+from operator import index as _operator_index
 
-from cpython.exc cimport PyErr_Fetch, PyErr_Restore, PyErr_Occurred, PyErr_CheckSignals
+from cpython.exc cimport PyErr_Fetch, PyErr_Restore, PyErr_Occurred
 from cpython.ref cimport PyObject
 from libc.math cimport ceil
 from libc.stdint cimport INT32_MAX
@@ -24,89 +24,13 @@ _LOSS_CAUSES = {
 }
 
 
-cdef class Block:
-    """The samples one read of a continuous stream returned.
-
-    Attributes:
-        samples (numpy.ndarray): the samples (the stream's dtype).
-        index (int): position of samples[0] in the stream's output since start, lost samples
-            counted, so index / samplerate is its time since start in seconds.
-        time (float): host UNIX time of samples[0], in seconds.
-        lost (int): output samples lost just before or inside the block (0: none).
-        flags (numpy.ndarray): uint8 port levels of each sample (bit 0 port S, bit 1 port T).
-        gaps (list): (index, lost, kind) of each loss, kind "device" or "overflow"; `lost`
-            samples are missing from stream position `index` on.
-        changes (list): (index, name, value) of each setting that changed while the block was
-            collected, taking effect at stream position `index`.
-
-    numpy.asarray(block) and len(block) give the samples and their count.
-    """
-    cdef readonly object samples
-    cdef readonly object flags
-    cdef readonly object index
-    cdef readonly double time
-    cdef readonly object lost
-    cdef readonly list gaps
-    cdef readonly list changes
-
-    def __init__(self, samples, flags, index, time, gaps=(), changes=()):
-        self.samples = samples
-        self.flags = flags
-        self.index = int(index)
-        self.time = time
-        self.gaps = list(gaps)
-        self.changes = list(changes)
-        self.lost = sum(gap[1] for gap in self.gaps)
-
-    def __len__(self):
-        return len(self.samples)
-
-    def __array__(self, dtype=None):
-        return numpy.asarray(self.samples, dtype=dtype)
-
-    def __repr__(self):
-        return "<zvpy.Block of %d %s samples at index %d, %d lost>" % (
-            len(self.samples), self.samples.dtype, self.index, self.lost)
-
-
-cdef object _block_position(Block block, Py_ssize_t k):
-    # The stream position of sample k of the block: its index, k and the gaps inside before it.
-    position = block.index + k
-    for gap_index, lost, kind in block.gaps:
-        if gap_index >= block.index and gap_index < position + 1:
-            position += lost
-    return position
-
-
-cdef tuple _split_block(Block block, Py_ssize_t k, double samplerate):
-    # The block's first k samples and the rest, each with the gaps and changes that belong to it
-    # (a gap right before sample k is "just before" the rest); samplerate gives the rest's time.
-    at = _block_position(block, k)
-    first = Block(block.samples[:k], block.flags[:k], block.index, block.time,
-                  [g for g in block.gaps if g[0] + g[1] < at],
-                  [c for c in block.changes if c[0] < at])
-    rest = Block(block.samples[k:], block.flags[k:], at,
-                 block.time + float(at - block.index) / samplerate,
-                 [g for g in block.gaps if g[0] + g[1] >= at],
-                 [c for c in block.changes if c[0] >= at])
-    return first, rest
-
-
-cdef Block _join_blocks(Block first, Block second):
-    # Two consecutive blocks as one.
-    return Block(numpy.concatenate((first.samples, second.samples)),
-                 numpy.concatenate((first.flags, second.flags)),
-                 first.index, first.time, first.gaps + second.gaps,
-                 first.changes + second.changes)
-
-
 cdef str _text_of(const char *name):
     return name.decode("ascii")
 
 
 cdef uint64_t _sample_count(name, value) except? 0:
     # A positive count of samples; anything else is refused before the stream is touched.
-    count = operator_index(value)
+    count = _operator_index(value)
     if count <= 0:
         raise ValueError("%s must be a positive number of samples, not %d" % (name, count))
     return count
@@ -122,12 +46,18 @@ cdef int32_t _timeout_ms(timeout) except? -2:
     return <int32_t>min(ceil(seconds * 1000.0), <double>INT32_MAX)
 
 
+cdef extern from "Python.h":
+    # Declared without an exception value: the exception a handler raises must stay pending for
+    # the wrapper of the interrupted call, not be handled here.
+    int _run_signal_handlers "PyErr_CheckSignals" ()
+
+
 cdef int _interrupt_check(void *user) with gil:
     # Installed as libzv's interrupt check: runs the interpreter's signal handlers while a
     # blocking call waits. When one raises (Ctrl-C: KeyboardInterrupt) the exception stays pending
     # and the call is abandoned; the wrapper then lets it propagate (_raise_failure). Handlers run
     # on the main thread only; elsewhere this returns 0 at once.
-    return 1 if PyErr_CheckSignals() != 0 else 0
+    return 1 if _run_signal_handlers() != 0 else 0
 
 
 zv_set_interrupt_check(_interrupt_check, NULL)
@@ -138,7 +68,7 @@ cdef class _ContinuousStream:
     # Subclasses provide the _c_* operations on their libzv stream.
 
     # Samples a read gathered before it timed out or was interrupted: the start of the next read.
-    cdef Block _carry
+    cdef object _carry
     # Reads waiting in libzv with the interpreter lock released; close() during one defers freeing
     # the libzv stream to the last of them.
     cdef int _reads
@@ -235,7 +165,7 @@ cdef class _ContinuousStream:
         end. Each read is as read(nsamples, timeout=timeout)."""
         _sample_count("nsamples", nsamples)
         _timeout_ms(timeout)
-        if count is not None and operator_index(count) < 0:
+        if count is not None and _operator_index(count) < 0:
             raise ValueError("count must be None or a number of blocks >= 0, not %r" % (count,))
         return self._blocks(nsamples, count, timeout)
 
@@ -246,8 +176,8 @@ cdef class _ContinuousStream:
             produced += 1
 
     cdef object _read(self, uint64_t count, int32_t timeout_ms, timeout):
-        cdef Block carried = self._carry
-        cdef Block gathered = None
+        carried = self._carry
+        gathered = None
         cdef uint64_t wanted = count
         if carried is not None:
             self._carry = None
@@ -305,103 +235,10 @@ cdef class _ContinuousStream:
         error.block = gathered
         raise error
 
-    cdef object _deliver(self, Block block):
+    cdef object _deliver(self, block):
         # Every loss is reported once, when the block it concerns is handed out.
         for index, lost, kind in block.gaps:
-            warnings.warn(DataLossWarning(
+            _warnings.warn(DataLossWarning(
                 "%d samples lost at stream position %d: %s" % (lost, index, _LOSS_CAUSES[kind])),
                 stacklevel=1)
         return block
-
-
-cdef class RawStream(_ContinuousStream):
-    """RawStream(device, mask=True)
-
-    A continuous stream of raw 16-bit sample codes from a Device (see Device.open_raw_stream):
-    start, read, blocks, stop, running, lost_total, close, and a context manager, as Stream has.
-    With mask (the default) each sample is its 14-bit ADC code; with mask=False the levels of ports
-    S and T stay in bits 14 and 15. Block.flags carries the port levels either way.
-    """
-    cdef zv_raw_stream *stream
-    cdef readonly object device
-    cdef readonly bint mask
-    # The device's release count when the stream was made (see Device.releases).
-    cdef unsigned long long device_releases
-
-    def __cinit__(self):
-        self.stream = NULL
-        self.device = None
-        self._sample_dtype = numpy.dtype(numpy.uint16)
-
-    def __init__(self, Device device, mask=True):
-        if device is None or device.dev == NULL:
-            raise RuntimeError("Device is not open")
-        device._check_idle()
-        cdef zv_raw_stream *stream = zv_raw_stream_open(device.dev, bool(mask))
-        _check(stream == NULL)
-        # A repeated __init__ replaces the stream it made before.
-        self.close()
-        self._release_pending = False
-        self.stream = stream
-        self.device = device
-        self.mask = bool(mask)
-        self.device_releases = device.releases
-
-    def __dealloc__(self):
-        self._c_release()
-
-    cdef void _c_release(self):
-        if self.stream != NULL:
-            zv_raw_stream_close(self.stream)
-            self.stream = NULL
-
-    cdef int _check_usable(self) except -1:
-        if self.stream == NULL or self._release_pending:
-            raise Error("stream is closed")
-        cdef Device device = self.device
-        if device is None or device.releases != self.device_releases:
-            _record_invalid_device()
-            _raise_failure()
-        device._check_idle()
-        return 0
-
-    cdef int _c_start(self, double buffer_seconds) except? -1:
-        return zv_raw_stream_start(self.stream, buffer_seconds)
-
-    cdef int _c_read(self, void *samples, uint8_t *flags, uint64_t count, int32_t timeout_ms,
-                     zv_block *block) nogil:
-        return zv_raw_stream_read(self.stream, <uint16_t *>samples, flags, count, timeout_ms, block)
-
-    cdef int _c_stop(self):
-        if self.stream != NULL:
-            zv_raw_stream_stop(self.stream)
-        return 0
-
-    cdef bint _c_running(self):
-        return self.stream != NULL and not self._release_pending and zv_raw_stream_running(self.stream)
-
-    cdef uint64_t _c_lost_total(self):
-        return zv_raw_stream_lost_total(self.stream) if self.stream != NULL else 0
-
-    cdef double _c_samplerate(self) except? -1:
-        return self.samplerate
-
-    @property
-    def samplerate(self):
-        """Samples per second of the stream: the detector's sample rate."""
-        self._check_usable()
-        return self.device.samplerate
-
-    def close(self):
-        """Stops the stream and frees it; a read blocked on another thread raises Error."""
-        self.stop()
-        if self._reads > 0:
-            self._release_pending = True
-        else:
-            self._c_release()
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, exc_type, exc_value, traceback):
-        self.close()

@@ -11,6 +11,7 @@
 
 #include "libzv/acquisition_console.h"
 #include "libzv/acquisition_memory.h"
+#include "libzv/continuous/device_stream.h"
 #include "libzv/errors.h"
 #include "libzv/setting_names.h"
 #include "stream/auto_calibration.h"
@@ -370,7 +371,8 @@ template <typename T> static void advise_destination(T *destination, uint64_t co
 template <typename T> int ZVStreamImpl<T>::acquire(uint64_t count, T *destination, uint8_t *flags) {
     if (count > 0 && !destination) return zv::set_error(zv::Error::invalid_parameters);
     if (!device_) return zv::set_error(zv::Error::invalid_device);
-    if (streaming()) return zv::set_error(zv::Error::device_streaming);
+    if (streaming() || zv::device_streaming(*device_))
+        return zv::set_error(zv::Error::device_streaming);
     advise_destination(destination, count);
     // The engine runs on its own thread while this one processes: the two cores work in parallel.
     int status = start(kAcquireBufferSeconds);

@@ -161,7 +161,16 @@ void ContinuousAcquisition::settle_loss() {
 
 double ContinuousAcquisition::unix_time_of(uint64_t position) {
     std::lock_guard<std::mutex> lock(clock_mutex_);
-    return clock_.time_of(position) + unix_offset_;
+    double time = clock_.time_of(position) + unix_offset_;
+    // The model's anchor moves when an arrival with less delay comes (and a detector without a
+    // clock has no true times at all): later positions never get earlier times than reported.
+    if (have_reported_ && position >= reported_position_)
+        time = std::max(time, reported_time_ +
+                                  double(position - reported_position_) / clock_.samplerate());
+    have_reported_ = true;
+    reported_position_ = position;
+    reported_time_ = time;
+    return time;
 }
 
 void ContinuousAcquisition::stop() {

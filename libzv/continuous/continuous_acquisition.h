@@ -54,6 +54,10 @@ class ContinuousAcquisition {
     LossClock clock_; // producer's; unix_time_of reads it under clock_mutex_
     std::mutex clock_mutex_;
     double unix_offset_; // UNIX time minus steady-clock time, taken at start
+    // The last time handed out, for the position it was handed out for.
+    bool have_reported_ = false;
+    uint64_t reported_position_ = 0;
+    double reported_time_ = 0;
 
     // A detector-reported loss waiting for its size: samples after it are held back.
     struct PendingLoss {
