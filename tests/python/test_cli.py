@@ -176,7 +176,7 @@ def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
         import sys
         from zvtool.__main__ import main
         print("starting", flush=True)
-        code = main(["capture", "2000000000", "--simulate", "--block", "1000000"])
+        code = main(["capture", "2000000000", "--simulate"])
         import zvpy
         from zvtool import simulated
         with zvpy.Device(serial=simulated.SERIAL) as device:
@@ -193,7 +193,7 @@ def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
     lines = out.strip().splitlines()
     assert lines[-1] == "after 130 1000"
     kept = int(lines[-2].split()[0])
-    assert 0 < kept < 2_000_000_000 and kept % 1_000_000 == 0
+    assert 0 < kept < 2_000_000_000
 
 
 def test_help_shows_examples_and_units(capsys):
