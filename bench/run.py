@@ -15,6 +15,8 @@ BENCHMARKS = [
      ["{build}/bench/stream/stream_acquire_bench"]),
     ("stream: Stream.acquire of 100 million samples from the simulated detector",
      ["{python}", "bench/stream/acquire_bench.py"]),
+    ("stream: continuous reads from Python (RawStream, Stream beside sosfilt, a counting thread)",
+     ["{python}", "bench/stream/continuous_bench.py"]),
 ]
 
 

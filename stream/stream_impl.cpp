@@ -375,7 +375,9 @@ template <typename T> int ZVStreamImpl<T>::acquire(uint64_t count, T *destinatio
         return zv::set_error(zv::Error::device_streaming);
     advise_destination(destination, count);
     // The engine runs on its own thread while this one processes: the two cores work in parallel.
-    int status = start(kAcquireBufferSeconds);
+    // The ring holds what the acquisition needs, up to kAcquireBufferSeconds.
+    const double raw_needed = double(count) * std::max(state_.downsampling, 1);
+    int status = start(std::min(kAcquireBufferSeconds, raw_needed / samplerate_));
     if (status != 0) return status;
     announce_losses_ = true;
     zv_block block;

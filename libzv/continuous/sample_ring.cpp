@@ -25,8 +25,11 @@ uint16_t *allocate_samples(size_t capacity) {
         (capacity * sizeof(uint16_t) + kHugePageSize - 1) / kHugePageSize * kHugePageSize;
     void *block = std::aligned_alloc(kHugePageSize, bytes);
     if (block == nullptr) throw std::bad_alloc();
-    // The ring is written over and over: huge pages spare the first round most of its faults.
+    // Touched here, before streaming starts: a page fault on the acquisition thread (worse, a
+    // huge page the kernel must first compact memory for) could hold it past the detector's
+    // FIFO. Huge pages make the touching itself quick.
     advise_huge_pages(block, bytes);
+    std::memset(block, 0, bytes);
     return static_cast<uint16_t *>(block);
 }
 
