@@ -53,7 +53,7 @@ constexpr uint32_t kUnplug = 5;
 // The high-speed detector's last collection is a continuous stream, unplugged after more than
 // twenty seconds of one packet a millisecond.
 namespace highspeed_collection {
-constexpr uint32_t kContinuous = 12;
+constexpr uint32_t kContinuous = 11;
 constexpr uint32_t kUnplugAfterPackets = 21500;
 } // namespace highspeed_collection
 

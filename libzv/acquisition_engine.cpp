@@ -289,7 +289,10 @@ extern "C" int zv_collect(zv_device *dev, zv_sample_sink sink, void *user) {
     if (dev == nullptr || !dev->transport) return zv::set_error(zv::Error::invalid_device);
     // Without a sink the first packet would be handed to a null function.
     if (sink == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-    // The detector has one stream endpoint: a continuous stream running on it owns it.
-    if (zv::device_streaming(*dev)) return zv::set_error(zv::Error::device_streaming);
-    return zv::collect_interruptible(dev, sink, user);
+    // The detector has one stream endpoint: a continuous stream or another collection running
+    // on it owns it.
+    if (!zv::begin_collection(*dev)) return zv_get_error();
+    const int status = zv::collect_interruptible(dev, sink, user);
+    zv::end_collection(*dev);
+    return status;
 }

@@ -45,6 +45,7 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_STREAM_STATE, "a stream is already running on this detector"},
     {ZV_ERROR_STREAM_STATE, "a stream is running on this detector: stop it first"},
     {ZV_ERROR_STREAM_STATE, "the stream is running: stop it to change its filter or downsampling"},
+    {ZV_ERROR_STREAM_STATE, "a collection is running on this detector"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),
               "one table row per zv::Error entry");

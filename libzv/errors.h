@@ -43,6 +43,7 @@ enum class Error {
     stream_already_running,
     device_streaming,
     stream_setting_locked,
+    device_collecting,
     count_ // keep last
 };
 

@@ -20,8 +20,9 @@
 
 namespace {
 
-// Ring of a one-shot acquisition, in seconds of raw samples.
+// Ring of a one-shot acquisition, in seconds of raw samples: what it needs, within these bounds.
 constexpr double kAcquireBufferSeconds = 1.0;
+constexpr double kAcquireMinimumSeconds = 0.001;
 // Raw samples processed at a time without downsampling: the outputs stay in the caches.
 constexpr int64_t kSpanLimit = 65536;
 // Nyquist fraction of the default cutoff.
@@ -377,7 +378,8 @@ template <typename T> int ZVStreamImpl<T>::acquire(uint64_t count, T *destinatio
     // The engine runs on its own thread while this one processes: the two cores work in parallel.
     // The ring holds what the acquisition needs, up to kAcquireBufferSeconds.
     const double raw_needed = double(count) * std::max(state_.downsampling, 1);
-    int status = start(std::min(kAcquireBufferSeconds, raw_needed / samplerate_));
+    int status = start(std::clamp(raw_needed / samplerate_, kAcquireMinimumSeconds,
+                                  kAcquireBufferSeconds));
     if (status != 0) return status;
     announce_losses_ = true;
     zv_block block;

@@ -3,6 +3,7 @@
 // fails with the USB error within a second, after the samples before it, and the stream and the
 // dead handle close cleanly.
 #include <chrono>
+#include <string>
 
 #include "e2e/guest/samples.h"
 #include "e2e/guest/steps.h"
@@ -33,6 +34,7 @@ void check_continuous_read(Report &report, Attached &a) {
     }
     std::vector<uint16_t> samples(kReadSamples);
     uint64_t read = 0, breaks = 0, misplaced = 0, lost = 0;
+    std::string where; // the first breaks: stream position and the step found there
     bool have_last = false;
     uint16_t last = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -45,8 +47,16 @@ void check_continuous_read(Report &report, Attached &a) {
         if (status != 0) break;
         last_good = std::chrono::steady_clock::now();
         // Continuity within the read, and from the previous read's last sample.
-        breaks += ramp_breaks(samples.data(), block.count).size();
-        if (have_last && ramp_distance(last, samples[0]) != 1 + block.lost) ++breaks;
+        for (size_t at : ramp_breaks(samples.data(), block.count)) {
+            if (++breaks <= 4)
+                where += format(" at %llu (+%u)", (unsigned long long)(block.index + at + 1),
+                                ramp_distance(samples[at], samples[at + 1]));
+        }
+        if (have_last && ramp_distance(last, samples[0]) != (1 + block.lost) % kRampLength) {
+            if (++breaks <= 4)
+                where += format(" at %llu (+%u, between reads)",
+                                (unsigned long long)block.index, ramp_distance(last, samples[0]));
+        }
         if (block.index != read + lost + block.lost) ++misplaced;
         lost += block.lost;
         read += block.count;
@@ -61,7 +71,8 @@ void check_continuous_read(Report &report, Attached &a) {
                  "every sample continues the ramp, read after read",
                  format("%llu breaks, %llu misplaced blocks, %llu samples lost",
                         (unsigned long long)breaks, (unsigned long long)misplaced,
-                        (unsigned long long)lost));
+                        (unsigned long long)lost) +
+                     where);
     report.check(status == ZV_ERROR_USB, "the unplug ends the read with the USB error",
                  format("status %d, %s", status, last_error().c_str()));
     report.check(noticed < kMaxSecondsToNotice, "the unplug is noticed within a second",

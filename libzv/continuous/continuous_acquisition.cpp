@@ -89,10 +89,7 @@ std::unique_ptr<ContinuousAcquisition> ContinuousAcquisition::start(zv_device *d
         set_error(Error::out_of_memory);
         return nullptr;
     }
-    if (!claim_device_stream(*dev, acq.get())) {
-        set_error(Error::stream_already_running);
-        return nullptr;
-    }
+    if (!claim_device_stream(*dev, acq.get())) return nullptr;
     try {
         acq->thread_ = std::thread(&ContinuousAcquisition::run, acq.get());
     } catch (const std::system_error &) {
