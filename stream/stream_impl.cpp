@@ -378,8 +378,8 @@ template <typename T> int ZVStreamImpl<T>::acquire(uint64_t count, T *destinatio
     // The engine runs on its own thread while this one processes: the two cores work in parallel.
     // The ring holds what the acquisition needs, up to kAcquireBufferSeconds.
     const double raw_needed = double(count) * std::max(state_.downsampling, 1);
-    int status = start(std::clamp(raw_needed / samplerate_, kAcquireMinimumSeconds,
-                                  kAcquireBufferSeconds));
+    int status =
+        start(std::clamp(raw_needed / samplerate_, kAcquireMinimumSeconds, kAcquireBufferSeconds));
     if (status != 0) return status;
     announce_losses_ = true;
     zv_block block;
@@ -487,6 +487,10 @@ template <typename T> class ZVStreamImpl<T>::ContinuousConsumer final : public z
         if (flags_) flags_ += span.written;
         stream_.next_output_ += uint64_t(span.written);
         return {size_t(span.raw), uint64_t(span.written)};
+    }
+
+    uint64_t raw_for(uint64_t outputs) const override {
+        return outputs * uint64_t(std::max(stream_.state_.downsampling, 1));
     }
 
   private:

@@ -27,8 +27,7 @@ void check_continuous_read(Report &report, Attached &a) {
     zv_raw_stream *stream = zv_raw_stream_open(a.dev, false);
     if (!report.check(stream != nullptr, "raw stream opened", last_error())) return;
     ++a.collections;
-    if (!report.check(zv_raw_stream_start(stream, 1.0) == 0, "raw stream started",
-                      last_error())) {
+    if (!report.check(zv_raw_stream_start(stream, 1.0) == 0, "raw stream started", last_error())) {
         zv_raw_stream_close(stream);
         return;
     }
@@ -42,8 +41,8 @@ void check_continuous_read(Report &report, Attached &a) {
     int status = 0;
     zv_block block{};
     while (status == 0) {
-        status = zv_raw_stream_read(stream, samples.data(), nullptr, samples.size(),
-                                    kReadTimeoutMs, &block);
+        status = zv_raw_stream_read(stream, samples.data(), nullptr, samples.size(), kReadTimeoutMs,
+                                    &block);
         if (status != 0) break;
         last_good = std::chrono::steady_clock::now();
         // Continuity within the read, and from the previous read's last sample.
@@ -54,8 +53,8 @@ void check_continuous_read(Report &report, Attached &a) {
         }
         if (have_last && ramp_distance(last, samples[0]) != (1 + block.lost) % kRampLength) {
             if (++breaks <= 4)
-                where += format(" at %llu (+%u, between reads)",
-                                (unsigned long long)block.index, ramp_distance(last, samples[0]));
+                where += format(" at %llu (+%u, between reads)", (unsigned long long)block.index,
+                                ramp_distance(last, samples[0]));
         }
         if (block.index != read + lost + block.lost) ++misplaced;
         lost += block.lost;
