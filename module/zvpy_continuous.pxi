@@ -121,6 +121,9 @@ cdef class _ContinuousStream:
             raise ValueError("buffer_seconds must be a positive number of seconds, not %r"
                              % (buffer_seconds,))
         self._check_usable()
+        if self._reads > 0:
+            # The stream's acquisition is still in use by a read returning on another thread.
+            raise Error("a read of this stream is still returning on another thread")
         self._carry = None
         _check_status(self._c_start(seconds))
 

@@ -103,7 +103,8 @@ std::unique_ptr<ContinuousAcquisition> ContinuousAcquisition::start(zv_device *d
 void ContinuousAcquisition::run() {
     ignore_interrupts_on_this_thread();
     StopControl control(stop_requested_);
-    const int status = collect(*dev_->transport, &ContinuousAcquisition::sink, this, control);
+    const int status =
+        collect(*dev_.load()->transport, &ContinuousAcquisition::sink, this, control);
     if (pending_.active) settle_loss();
     ring_.finish(status, status != 0 ? zv_get_error_string() : "");
 }
@@ -177,7 +178,7 @@ void ContinuousAcquisition::stop() {
     ring_.stop();
     if (thread_.joinable()) thread_.join();
     joined_ = true;
-    if (dev_ != nullptr) release_device_stream(*dev_, this);
+    if (zv_device *dev = dev_.load()) release_device_stream(*dev, this);
 }
 
 void ContinuousAcquisition::detach_device() {
