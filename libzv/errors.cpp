@@ -1,5 +1,7 @@
 #include "errors.h"
 
+#include <string>
+
 namespace zv {
 namespace {
 
@@ -37,6 +39,10 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_UNKNOWN_FILTER_MODE, "unknown filter mode"},
     {ZV_ERROR_FIRMWARE, "error occured in firmware on the device"},
     {ZV_ERROR_GAIN_MODE, "unable to read gain mode"},
+    {ZV_ERROR_FILE, "file error"},
+    {ZV_ERROR_FILE_EXISTS, "the file exists"},
+    {ZV_ERROR_NOT_RECORDING, "not a zv recording"},
+    {ZV_ERROR_INVALID_ARGUMENT, "samples outside the recording"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),
               "one table row per zv::Error entry");
@@ -44,6 +50,8 @@ static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::co
 // The last-error state: a plain process-wide pair, as callers drive the library from one thread.
 int g_code = 0;
 const char *g_message = "";
+// The text of the last error stored with set_error_text.
+std::string g_text;
 
 } // namespace
 
@@ -54,14 +62,29 @@ int set_error(Error e) {
     return entry.code;
 }
 
-int error_code(Error e) { return kErrors[static_cast<int>(e)].code; }
-const char *error_message(Error e) { return kErrors[static_cast<int>(e)].message; }
+int set_error_text(Error e, const char *text) {
+    g_text = text;
+    g_code = kErrors[static_cast<int>(e)].code;
+    g_message = g_text.c_str();
+    return g_code;
+}
+
+int error_code(Error e) {
+    return kErrors[static_cast<int>(e)].code;
+}
+const char *error_message(Error e) {
+    return kErrors[static_cast<int>(e)].message;
+}
 
 } // namespace zv
 
 extern "C" {
 
-int zv_get_error(void) { return zv::g_code; }
-const char *zv_get_error_string(void) { return zv::g_message; }
+int zv_get_error(void) {
+    return zv::g_code;
+}
+const char *zv_get_error_string(void) {
+    return zv::g_message;
+}
 
 } // extern "C"

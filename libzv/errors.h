@@ -35,11 +35,18 @@ enum class Error {
     unknown_filter_mode,
     firmware_error,
     gain_mode_unreadable,
+    file_error,
+    file_exists,
+    not_a_recording,
+    outside_recording,
     count_ // keep last
 };
 
 // Stores the entry in the last-error state and returns its code.
 int set_error(Error e);
+// Stores the entry's code with a message composed at the failure (naming a file and the cause, for
+// example) instead of the entry's own; the text is copied and stays readable until the next error.
+int set_error_text(Error e, const char *text);
 
 // The code and message of an entry, without touching the state.
 int error_code(Error e);
