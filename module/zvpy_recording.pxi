@@ -106,7 +106,7 @@ cdef class Recording:
     def __enter__(self):
         return self
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, exc_type, exc_value, traceback):
         self._close()
 
     def __len__(self):

@@ -30,6 +30,8 @@ std::string hdf5_cause() {
         text = std::strerror(number);
         if (!text.empty()) text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
     }
+    for (char &c : text)
+        if (c == '\n' || c == '\r') c = ' '; // messages are one line
     return text.empty() ? "unknown HDF5 error" : text;
 }
 

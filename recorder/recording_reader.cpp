@@ -91,12 +91,16 @@ void RecordingReader::Impl::open_file() {
 #endif
     if (hdf5 <= 0) not_recording("it is not an HDF5 file");
 
-    file = Handle(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
-    if (file.valid()) return;
-    const std::string cause = hdf5_cause();
-    // A file its writer has not closed opens only as a single-writer / multiple-reader reader.
-    file = Handle(H5Fopen(path.c_str(), H5F_ACC_RDONLY | H5F_ACC_SWMR_READ, H5P_DEFAULT), H5Fclose);
+    // A file a writer holds, or one its writer did not close, opens only as a single-writer /
+    // multiple-reader reader; the writer's lock tells the two apart.
     const bool writing = WriterLock::held(path);
+    std::string cause;
+    if (!writing) {
+        file = Handle(H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
+        if (file.valid()) return;
+        cause = hdf5_cause();
+    }
+    file = Handle(H5Fopen(path.c_str(), H5F_ACC_RDONLY | H5F_ACC_SWMR_READ, H5P_DEFAULT), H5Fclose);
     if (file.valid()) {
         state = writing ? ZV_RECORDING_WRITING : ZV_RECORDING_UNCLOSED;
         return;
