@@ -15,6 +15,8 @@ BENCHMARKS = [
      ["{build}/bench/stream/stream_acquire_bench"]),
     ("stream: Stream.acquire of 100 million samples from the simulated detector",
      ["{python}", "bench/stream/acquire_bench.py"]),
+    ("recorder: writer throughput (/dev/shm, local disk beside dd) and zv plot of 10 GB",
+     ["{python}", "bench/recorder/run.py"]),
 ]
 
 
