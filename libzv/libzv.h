@@ -389,6 +389,14 @@ typedef struct {
     double start_time;        /* UNIX time (s, UTC) the recording started; 0: when it is opened */
 } zv_recording_info;
 
+/* Fills info with what the detector says about a raw recording of its samples: serial, product,
+ * firmware, sample rates, ADC bits, the gain now, the six stored pairs and the automatic
+ * calibration corrected to wavelength (nm; 0: the photodiode's peak), units uW, no filter, no
+ * reduction, port bits masked, start time 0 (when the writer opens). A processed recording
+ * overrides the stream's part (sample rate, filter, cutoff, reduction, units, calibration).
+ * Returns 0, or the error of the request or calibration that failed. */
+ZV_API int zv_recording_describe(zv_device *dev, double wavelength, zv_recording_info *info);
+
 /* Writing. A writer stores blocks of samples with their description (zv_block: stream positions,
  * gaps and setting changes, as a continuous stream's read gives them); positions become stored
  * indices in the tables. It keeps the last 4 MiB of the disk free: when a write would go below

@@ -6,8 +6,8 @@ import math
 from zvtool.errors import UsageError
 
 UNCLOSED_ADVICE = """\
-A recording whose program was killed (or crashed, or lost power after its last flush) holds
-every sample up to its last flush, at most half a second before the end. zv show, zv plot,
+A recording whose program was killed or crashed holds every sample up to its last flush, at
+most half a second before the end. zv show, zv plot,
 zvpy.Recording and h5py with swmr=True read it as it is. HDF5 tools that do not use the
 single-writer / multiple-reader mode refuse it ("file is already open for write"): run
 'zv repair FILE' once, which does what 'h5clear -s --increment=0 FILE' does. Never run

@@ -17,6 +17,7 @@
 #include "recorder/recording_reader.h"
 #include "recorder/recording_writer.h"
 #include "recorder/stream_positions.h"
+#include "sim/simulator.h"
 #include "stream/auto_calibration.h"
 
 using zv::recording::RecordingError;
@@ -163,6 +164,35 @@ TEST_F(RecorderTest, AttributesAndPowerComeBackAsTheStreamWouldComputeThem) {
         scale_calibration(uw, -3, scale, offset);
         EXPECT_EQ(power[index], float(ramp::raw_at(index)) * scale + offset) << index;
     }
+}
+
+TEST(RecordingDescription, TakesTheDetectorsIdentityGainAndCalibrationAtTheWavelength) {
+    zvsim::DetectorConfig config;
+    config.serial = "HLM25-STEST1IC"; // single-ended, 1550 nm photodiode
+    for (int i = 0; i < 6; ++i)
+        config.calibrations[size_t(i)] = {0.25f * float(i + 1), -0.125f * float(i)};
+    zvsim::attach(config);
+    zv_device *dev = zv_open();
+    ASSERT_NE(dev, nullptr);
+    ASSERT_EQ(zv_set_highgain(dev, false), 0);
+    zv_recording_info info{};
+    ASSERT_EQ(zv_recording_describe(dev, 1310, &info), 0);
+    EXPECT_STREQ(info.serial, "HLM25-STEST1IC");
+    EXPECT_STREQ(info.product, zv_get_product(dev));
+    EXPECT_STREQ(info.firmware, "1.0.2");
+    EXPECT_EQ(info.samplerate, 80e6);
+    EXPECT_EQ(info.high_gain, 0);
+    EXPECT_EQ(info.calibration_pair, 1); // the automatic choice in low gain
+    EXPECT_EQ(info.calibration_follows_gain, 1);
+    EXPECT_EQ(info.calibrations[5][0], 1.5);
+    EXPECT_EQ(info.calibrations[5][1], -0.625);
+    const zv_calibration low = zv_get_rel_calibration(dev, ZV_CALIBRATION_DIGITAL_LOWGAIN, 1310);
+    EXPECT_EQ(info.calibration[0], low.gain);
+    EXPECT_EQ(info.calibration[1], low.offset);
+    EXPECT_EQ(info.calibration[0], 0.5 / info.responsivity);
+    zv_close(dev);
+    zvsim::detach_all();
+    EXPECT_EQ(zv_recording_describe(nullptr, 0, &info), ZV_ERROR_INVALID_DEVICE);
 }
 
 TEST(StreamPositions, GapsAndChangesAreFiledUnderTheStoredSampleTheyPrecede) {
