@@ -60,6 +60,17 @@ QuietHdf5::~QuietHdf5() {
     H5Eset_auto2(H5E_DEFAULT, function_, data_);
 }
 
+bool select_range(hid_t dataset, uint64_t start, uint64_t count, RangeSelection &selection) {
+    selection.file_space = Handle(H5Dget_space(dataset), H5Sclose);
+    const hsize_t offset = start, n = count;
+    if (!selection.file_space.valid() ||
+        H5Sselect_hyperslab(selection.file_space.get(), H5S_SELECT_SET, &offset, nullptr, &n,
+                            nullptr) < 0)
+        return false;
+    selection.memory_space = Handle(H5Screate_simple(1, &n, nullptr), H5Sclose);
+    return selection.memory_space.valid();
+}
+
 Handle text_type() {
     Handle type(H5Tcopy(H5T_C_S1), H5Tclose);
     H5Tset_size(type.get(), H5T_VARIABLE);

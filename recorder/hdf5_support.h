@@ -4,6 +4,7 @@
 
 #include <hdf5.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -56,6 +57,15 @@ class QuietHdf5 {
     H5E_auto2_t function_ = nullptr;
     void *data_ = nullptr;
 };
+
+// The elements [start, start + count) of a 1-D dataset, selected in its file space, and a memory
+// space of count elements to read them into or write them from.
+struct RangeSelection {
+    Handle file_space;
+    Handle memory_space;
+};
+// False on an HDF5 failure.
+bool select_range(hid_t dataset, uint64_t start, uint64_t count, RangeSelection &selection);
 
 // The scalar variable-length UTF-8 string type of text attributes.
 Handle text_type();

@@ -35,12 +35,10 @@ uint64_t extent_of(hid_t dataset) {
 
 bool read_range(hid_t dataset, hid_t type, uint64_t start, uint64_t count, void *out) {
     if (count == 0) return true;
-    Handle file_space(H5Dget_space(dataset), H5Sclose);
-    const hsize_t offset = start, n = count;
-    if (H5Sselect_hyperslab(file_space.get(), H5S_SELECT_SET, &offset, nullptr, &n, nullptr) < 0)
-        return false;
-    Handle memory_space(H5Screate_simple(1, &n, nullptr), H5Sclose);
-    return H5Dread(dataset, type, memory_space.get(), file_space.get(), H5P_DEFAULT, out) >= 0;
+    RangeSelection range;
+    return select_range(dataset, start, count, range) &&
+           H5Dread(dataset, type, range.memory_space.get(), range.file_space.get(), H5P_DEFAULT,
+                   out) >= 0;
 }
 
 // A calibration in force from a stored index on.

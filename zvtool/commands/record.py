@@ -6,7 +6,7 @@ check runs before anything is opened or written."""
 import os
 
 from zvtool import recordings, units
-from zvtool.commands.capture import FILTER_MODES
+from zvtool.commands.capture import add_stream_arguments
 from zvtool.connection import add_device_arguments
 from zvtool.errors import UsageError
 
@@ -42,18 +42,9 @@ def add_arguments(parser):
                         "downsampling for processed recordings)")
     parser.add_argument("--force", action="store_true", help="overwrite FILE if it exists")
     processed = parser.add_argument_group("processed recordings (float32 power)")
-    processed.add_argument("--filter", metavar="MODE", choices=FILTER_MODES,
-                           help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8, rbj, fir, "
-                           "none; with --cutoff")
-    processed.add_argument("--cutoff", type=float, metavar="HZ",
-                           help="filter cutoff frequency in Hz (default: half the sample rate)")
-    processed.add_argument("--decimate", type=int, metavar="N",
-                           help="keep one sample in N after a 4th-order Butterworth low pass at "
-                           "0.4 × the reduced rate")
+    add_stream_arguments(processed)
     processed.add_argument("--dtype", choices=("float32",),
                            help="sample type of processed recordings (float32, the only one)")
-    processed.add_argument("--units", metavar="UNIT",
-                           help="power unit of processed samples: pW, nW, uW (default), mW, W")
 
 
 def check(args):
