@@ -1,5 +1,7 @@
 #include "errors.h"
 
+#include <string>
+
 namespace zv {
 namespace {
 
@@ -46,6 +48,10 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_STREAM_STATE, "a stream is running on this detector: stop it first"},
     {ZV_ERROR_STREAM_STATE, "the stream is running: stop it to change its filter or downsampling"},
     {ZV_ERROR_STREAM_STATE, "a collection is running on this detector"},
+    {ZV_ERROR_FILE, "file error"},
+    {ZV_ERROR_FILE_EXISTS, "the file exists"},
+    {ZV_ERROR_NOT_RECORDING, "not a zv recording"},
+    {ZV_ERROR_INVALID_ARGUMENT, "samples outside the recording"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),
               "one table row per zv::Error entry");
@@ -54,6 +60,8 @@ static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::co
 // whatever other threads do meanwhile.
 thread_local int g_code = 0;
 thread_local const char *g_message = "";
+// The text of the last error stored with set_error_text, per thread as the code is.
+thread_local std::string g_text;
 
 } // namespace
 
@@ -65,9 +73,18 @@ int set_error(Error e) {
 }
 
 int store_error(int code, const char *message) {
+    // Copied: the message may live in the other thread's own state, gone with the thread.
+    g_text = message;
     g_code = code;
-    g_message = message;
+    g_message = g_text.c_str();
     return code;
+}
+
+int set_error_text(Error e, const char *text) {
+    g_text = text;
+    g_code = kErrors[static_cast<int>(e)].code;
+    g_message = g_text.c_str();
+    return g_code;
 }
 
 int error_code(Error e) {

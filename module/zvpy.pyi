@@ -7,6 +7,7 @@ clock cycles of about 5 ns, time-outs in ms.
 
 import builtins
 from collections.abc import Iterable, Iterator
+from os import PathLike
 from types import TracebackType
 from typing import Any, Final, Generic, Literal, TypedDict, TypeVar, overload
 
@@ -52,6 +53,9 @@ _F = TypeVar("_F", numpy.float32, numpy.float64)
 _T = TypeVar("_T", numpy.uint16, numpy.float32, numpy.float64)
 _D = TypeVar("_D", bound=Device)
 _S = TypeVar("_S", bound=Stream[Any])
+_R = TypeVar("_R", bound=Recording)
+# Power units by name (watts times 1e-12, 1e-9, 1e-6, 1e-3, 1).
+_PowerUnit = Literal["pW", "nW", "uW", "µW", "mW", "W"]
 
 class _DeviceInfo(TypedDict):
     serial: str
@@ -414,6 +418,13 @@ class RawStream:
     ) -> Iterator[Block[numpy.uint16]]: ...
     def close(self) -> None: ...
     def __enter__(self) -> RawStream: ...
+
+class Recording:
+    """A recording file (HDF5) opened for reading; also a context manager. Indices count
+    stored samples: a gap takes no room, it is listed in `gaps`."""
+
+    def __init__(self, path: str | PathLike[str]) -> None: ...
+    def __enter__(self: _R) -> _R: ...
     def __exit__(
         self,
         exc_type: type[BaseException] | None,
@@ -421,3 +432,57 @@ class RawStream:
         traceback: TracebackType | None,
     ) -> None: ...
 
+
+    def __len__(self) -> int:
+        """Stored samples (as of the open or the last refresh)."""
+
+    @property
+    def path(self) -> str: ...
+    @property
+    def attrs(self) -> dict[str, Any]:
+        """The file's attributes: serial, product, firmware, samplerate (S/s), calibrations
+        (6 x 2: µW per code, µW), wavelength (nm), units, filter, cutoff (Hz), ..."""
+
+    @property
+    def kind(self) -> Literal["raw", "processed"]: ...
+    @property
+    def dtype(self) -> numpy.dtype[Any]:
+        """uint16 (raw words) or float32 (processed samples)."""
+
+    @property
+    def state(self) -> Literal["closed", "writing", "unclosed"]:
+        """When opened: closed by its writer, being written, or left unclosed (killed)."""
+
+    @property
+    def samplerate(self) -> float:
+        """S/s of the stored samples."""
+
+    @property
+    def duration(self) -> float:
+        """Seconds of stored samples."""
+
+    @property
+    def gaps(self) -> list[tuple[int, int, Literal["device", "overflow", "unknown"]]]:
+        """(index, lost, kind): `lost` samples missing before stored sample `index`."""
+
+    @property
+    def changes(self) -> list[tuple[int, str, float]]:
+        """(index, name, value): a setting changed from stored sample `index` on."""
+
+    def close(self) -> None: ...
+    def refresh(self) -> int:
+        """Takes in what the writer flushed since; returns the new length."""
+
+    def raw(self, start: int = 0, stop: int | None = None) -> NDArray[Any]:
+        """Stored samples [start, stop): uint16 words, or float32 processed values."""
+
+    def power(
+        self, start: int = 0, stop: int | None = None, units: _PowerUnit = "uW"
+    ) -> NDArray[numpy.float32]:
+        """Optical power of stored samples [start, stop) in `units`."""
+
+    def chunks(self, n: int, units: _PowerUnit | None = None) -> Iterator[NDArray[Any]]:
+        """The whole recording in pieces of n samples: raw(), or power() in `units`."""
+
+def repair_recording(path: str | PathLike[str], /) -> None:
+    """Makes a recording left unclosed by a killed writer readable by every HDF5 tool."""

@@ -24,6 +24,7 @@ include "zvpy_continuous.pxi"
 include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"
 include "zvpy_raw_stream.pxi"
+include "zvpy_recording.pxi"
 
 import builtins as _builtins
 

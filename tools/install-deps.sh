@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(
     g++ meson ninja-build pkg-config cython3 python3-dev python3-numpy python3-mesonpy python3-pip
     python3-venv libusb-1.0-0-dev libgtest-dev libbenchmark-dev python3-pytest python3-scipy
-    python3-matplotlib python3-mypy
+    python3-matplotlib python3-mypy libhdf5-dev python3-h5py hdf5-tools
 )
 e2e_packages=(qemu-system-x86 busybox-static libusbredirparser-dev cpio xz-utils)
 fuzz_packages=(clang libclang-rt-14-dev)

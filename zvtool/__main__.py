@@ -2,14 +2,14 @@
 import argparse
 import sys
 
-from zvtool.commands import bench, capture, info, list_devices, setup
+from zvtool.commands import bench, capture, info, list_devices, plot, repair, setup, show
 
-COMMANDS = (list_devices, info, capture, bench, setup)
+COMMANDS = (list_devices, info, capture, show, plot, repair, bench, setup)
 
 DESCRIPTION = """\
 Work with HLM25 USB photodetectors: list them, show their identity and calibrations,
-capture raw, calibrated or processed samples, measure processing speed, and set up
-USB permissions."""
+capture raw, calibrated or processed samples, read recordings, measure processing speed,
+and set up USB permissions."""
 
 EPILOG = """\
 Every command takes --simulate to use a simulated HLM25 (no hardware needed).
@@ -20,6 +20,8 @@ examples:
   zv info
   zv capture 100000 --calibrated --plot trace.png
   zv capture 100000 --simulate --decimate 8 --units mW --out power.npy
+  zv show run.h5
+  zv plot run.h5 --out run.png --start 10 --stop 11
   sudo zv setup"""
 
 SIMULATE_HELP = ("attach a simulated HLM25 (a 1 MHz modulated laser with noise and a pulse "

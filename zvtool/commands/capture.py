@@ -47,6 +47,20 @@ TRIGGER_MODES = ("rising", "falling", "high", "low")
 TRIGGER_PORTS = ("S", "T")
 
 
+def add_stream_arguments(group):
+    """The options of a processed stream (also zv record's): filter, cutoff, decimation, unit."""
+    group.add_argument("--filter", metavar="MODE", choices=FILTER_MODES,
+                       help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
+                       "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
+    group.add_argument("--cutoff", type=float, metavar="HZ",
+                       help="filter cutoff frequency in Hz (default: half the sample rate)")
+    group.add_argument("--decimate", type=int, metavar="N",
+                       help="keep one sample in N after a 4th-order Butterworth low pass at "
+                       "0.4 × the reduced rate")
+    group.add_argument("--units", metavar="UNIT",
+                       help="power unit of processed samples: pW, nW, uW (default), mW, W")
+
+
 def add_arguments(parser):
     add_device_arguments(parser)
     parser.add_argument("nsamples", type=int, help="number of samples to capture (after "
@@ -61,18 +75,9 @@ def add_arguments(parser):
                             help="convert to µW at this wavelength (nm)")
     processed = parser.add_argument_group("processed samples (a stream: calibrated, filtered, "
                                           "reduced)")
-    processed.add_argument("--filter", metavar="MODE", choices=FILTER_MODES,
-                           help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
-                           "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
-    processed.add_argument("--cutoff", type=float, metavar="HZ",
-                           help="filter cutoff frequency in Hz (default: half the sample rate)")
-    processed.add_argument("--decimate", type=int, metavar="N",
-                           help="keep one sample in N after a 4th-order Butterworth low pass at "
-                           "0.4 × the reduced rate")
+    add_stream_arguments(processed)
     processed.add_argument("--dtype", choices=("float32", "float64"),
                            help="sample type of processed captures (default float64)")
-    processed.add_argument("--units", metavar="UNIT",
-                           help="power unit of processed samples: pW, nW, uW (default), mW, W")
     trigger = parser.add_argument_group("triggered capture (raw or calibrated)")
     trigger.add_argument("--trigger", metavar="MODE:PORT",
                          help="start at a level or edge on logic port S or T: MODE is rising, "
