@@ -15,6 +15,8 @@ BENCHMARKS = [
      ["{build}/bench/stream/stream_acquire_bench"]),
     ("stream: Stream.acquire of 100 million samples from the simulated detector",
      ["{python}", "bench/stream/acquire_bench.py"]),
+    ("envelope: min/max columns per sample type, path and block shape",
+     ["{build}/bench/envelope/envelope_bench"]),
 ]
 
 

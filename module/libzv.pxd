@@ -130,3 +130,10 @@ cdef extern from "libzv/libzv.h" nogil:
                                   ZV_TRIGGER_MODE_t mode)
     int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                     ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger)
+
+    int zv_envelope_uint16(const uint16_t *samples, uint64_t n, uint64_t columns,
+                           uint16_t *mins, uint16_t *maxs)
+    int zv_envelope_float(const float *samples, uint64_t n, uint64_t columns, float *mins,
+                          float *maxs)
+    int zv_envelope_double(const double *samples, uint64_t n, uint64_t columns, double *mins,
+                           double *maxs)

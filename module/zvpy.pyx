@@ -19,6 +19,7 @@ include "zvpy_device_helpers.pxi"
 include "zvpy_device.pxi"
 include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"
+include "zvpy_envelope.pxi"
 
 import numpy
 
