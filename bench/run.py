@@ -17,6 +17,8 @@ BENCHMARKS = [
      ["{python}", "bench/stream/acquire_bench.py"]),
     ("envelope: min/max columns per sample type, path and block shape",
      ["{build}/bench/envelope/envelope_bench"]),
+    ("scope: frames per second, latency and processor time with the page in headless Chromium",
+     ["{python}", "bench/scope/scope_bench.py"]),
 ]
 
 
