@@ -1,12 +1,13 @@
 """zv scope in a real browser: headless Chromium driven through Selenium loads the page from a
 server on the simulated detector, draws frames, changes the detector and the stream from the
-page's controls, saves the picture, and logs no error.
+page's controls, saves the picture and the samples behind it, and logs no error.
 
 Skipped, saying why, only where Chromium cannot start; ZV_BROWSER_REQUIRED=1 (set by CI) turns
 that into a failure."""
 import os
 import time
 
+import numpy
 import pytest
 
 from scope_harness import open_scope
@@ -42,6 +43,14 @@ def wait_for(condition, what, timeout=20):
     raise AssertionError(f"timed out waiting for {what}")
 
 
+def load_when_written(path):
+    """[samples] once the browser has written the whole file, else None."""
+    try:
+        return [numpy.load(path)]
+    except (ValueError, OSError, EOFError):
+        return None
+
+
 def test_page_draws_frames_sets_the_detector_and_saves_a_picture(browser, attach):
     import zvpy
     from zvtool import simulated
@@ -72,6 +81,13 @@ def test_page_draws_frames_sets_the_detector_and_saves_a_picture(browser, attach
             assert data[:8] == b"\x89PNG\r\n\x1a\n"
             width, height = int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big")
             assert width >= 1000 and height >= 500
+
+            browser.find_element(By.ID, "save-npy").click()
+            saved = wait_for(lambda: list(browser.downloads.glob("zv-scope-*-80MSps.npy")),
+                             "the samples")[0]
+            samples = wait_for(lambda: load_when_written(saved), "the samples to be written")[0]
+            assert samples.dtype == numpy.float32 and len(samples) == 80_000  # 1 ms at 80 MS/s
+            assert numpy.isfinite(samples).all() and samples.std() > 0
 
             assert browser.execute_script("return window.zvScope.errors") == []
             severe = [entry for entry in browser.get_log("browser")

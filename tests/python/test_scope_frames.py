@@ -5,6 +5,7 @@ import pytest
 
 import zvpy
 from zvtool.live.source import LiveBlock
+from zvtool.scope import frames
 from zvtool.scope.frames import FrameProducer
 
 RATE = 1_000_000.0
@@ -41,12 +42,34 @@ def test_roll_shows_the_newest_span_and_saves_its_samples():
     assert frame.header["arrived"] == 1.0e9 + 2999 / RATE  # the block's own stamp, not the read
     samples, rate = producer.snapshot(frame.header["seq"])
     assert rate == RATE and samples.tolist() == list(range(8500, 10500))
-    # A gap (samples lost) starts the history afresh: the trace never joins across it.
+    # A gap (samples lost) starts the history afresh: the trace never joins across it. The
+    # samples behind the earlier picture were copied: they can still be saved.
     for block in blocks(600, 600, start=20_000):
         producer.feed(block, 2.0e9)
-    assert producer.frame().header["trace"]["samples"] == 600
-    with pytest.raises(LookupError, match="gone"):
-        producer.snapshot(frame.header["seq"])
+    later = producer.frame()
+    assert later.header["trace"]["samples"] == 600
+    assert producer.snapshot(frame.header["seq"])[0][0] == 8500
+    assert producer.snapshot(later.header["seq"])[0].tolist() == list(range(20_000, 20_600))
+
+
+def test_samples_of_long_spans_are_saved_from_the_history(monkeypatch):
+    """Spans too long to copy at every frame: saved while kept, and always once paused."""
+    monkeypatch.setattr(frames, "COPY_LIMIT", 100)
+    producer = FrameProducer(RATE, columns=10, history_limit=1 << 22)
+    producer.set_view("span", 1e-3)  # 1000 samples; the history keeps about 2 Mi
+    for block in blocks(5000, 1000):
+        producer.feed(block, 2.0e9)
+    seq = producer.frame().header["seq"]
+    assert producer.snapshot(seq)[0][0] == 4000
+    producer.set_view("paused", True)
+    for block in blocks(4 << 20, 1 << 20, start=5000):
+        producer.feed(block, 2.0e9)
+    assert producer.frame() is None and producer.snapshot(seq)[0][-1] == 4999
+    producer.set_view("paused", False)
+    for block in blocks(4 << 20, 1 << 20, start=5000):
+        producer.feed(block, 2.0e9)
+    with pytest.raises(LookupError, match="pause, then save"):
+        producer.snapshot(seq)
 
 
 @pytest.mark.parametrize("port,edge,phase", [("S", "rising", 0), ("T", "rising", HIGH),

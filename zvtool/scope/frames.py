@@ -32,7 +32,13 @@ COLUMNS = 1000
 HISTORY_LIMIT = 1 << 24  # samples kept at most (64 MiB of float32)
 HISTORY_MIN = 1 << 20
 HISTORY_MARGIN = 1 << 21  # beyond twice the span: room for the blocks of a few frames
-RECENT_FRAMES = 32  # frames whose samples can still be saved
+# The samples behind the newest frames are kept for saving: copied, for spans up to COPY_LIMIT
+# samples, while the copies take at most SAVED_BYTES (the page asks for a frame a little after it
+# was sent, when a fast stream has long overwritten the kept samples); for longer spans, as
+# positions in the kept samples, which a paused view keeps.
+COPY_LIMIT = 1 << 22
+SAVED_BYTES = 64 << 20
+RECENT_FRAMES = 32
 WAITING_AFTER_S = 1.0  # a triggered trace this old is reported as waiting for a trigger
 
 
@@ -50,7 +56,7 @@ class FrameProducer:
         self.seq = 0
         self.lost_total = 0
         self.lock = threading.Lock()
-        self._recent = collections.OrderedDict()  # seq -> (first stream position, count)
+        self._recent = collections.OrderedDict()  # seq -> samples, or (first position, count)
         self.spectrum = None
         self.samplerate = None
         self._reset(float(samplerate))
@@ -91,7 +97,7 @@ class FrameProducer:
         self.pre = min(self.span_samples, round(self.view["pretrigger"] * self.span_samples))
         self._search_from = None  # stream position where the search continues
         self._edge = None  # a trigger whose window is not complete yet
-        self._triggered = None  # (mins, maxs, first position, trigger position, host time)
+        self._triggered = None  # (mins, maxs, samples kept, trigger position, host time)
         self._shown = True  # the last triggered trace went out in a frame
         self._since = time.monotonic()
 
@@ -140,7 +146,8 @@ class FrameProducer:
                 self._edge = None
             return
         mins, maxs = zvpy.envelope(window[0], self.columns)
-        self._triggered = (mins, maxs, first, self._edge, time.monotonic())
+        kept = window[0].copy() if self.span_samples <= COPY_LIMIT else (first, self.span_samples)
+        self._triggered = (mins, maxs, kept, self._edge, time.monotonic())
         self._edge, self._shown = None, False
         self._search_from = h.end_index
 
@@ -152,12 +159,11 @@ class FrameProducer:
             return None
         self._fresh = False
         self.seq += 1
-        trace, window, arrays = self._trace()
-        if window is not None:
-            with self.lock:
-                self._recent[self.seq] = window
-                while len(self._recent) > RECENT_FRAMES:
-                    self._recent.popitem(last=False)
+        trace, kept, arrays = self._trace()
+        if isinstance(kept, tuple) and kept[1] <= COPY_LIMIT:
+            kept = self.history.window(*kept)[0].copy()
+        if kept is not None:
+            self._keep(kept)
         total, count = self._power
         self._power = [0.0, 0]
         header = {
@@ -178,8 +184,17 @@ class FrameProducer:
         return Frame(header, [(name, numpy.asarray(a, dtype=numpy.float32))
                               for name, a in arrays])
 
+    def _keep(self, kept):
+        with self.lock:
+            self._recent[self.seq] = kept
+            while len(self._recent) > RECENT_FRAMES or (len(self._recent) > 1 and sum(
+                    k.nbytes for k in self._recent.values() if not isinstance(k, tuple)) >
+                    SAVED_BYTES):
+                self._recent.popitem(last=False)
+
     def _trace(self):
-        """(trace description, (first position, count) of its samples or None, arrays)."""
+        """(trace description, the samples behind it (an array, (first position, count) in the
+        history, or None), arrays)."""
         rate, n = self.samplerate, self.span_samples
         trace = {"mode": self.view["mode"], "columns": self.columns, "span": n / rate}
         if self.view["mode"] == "trigger":
@@ -188,10 +203,10 @@ class FrameProducer:
             if self._triggered is None:
                 empty = numpy.full(self.columns, numpy.nan)
                 return trace, None, [("trace_min", empty), ("trace_max", empty)]
-            mins, maxs, first, edge, when = self._triggered
+            mins, maxs, kept, edge, when = self._triggered
             self._shown = True
             trace.update(trigger=edge, age=time.monotonic() - when)
-            return trace, (first, n), [("trace_min", mins), ("trace_max", maxs)]
+            return trace, kept, [("trace_min", mins), ("trace_max", maxs)]
         trace.update(x0=-n / rate, x1=0.0)
         if self.rolling_columns is not None:
             mins, maxs = self.rolling_columns.trace()
@@ -226,22 +241,22 @@ class FrameProducer:
     # ---- Saving ----
 
     def snapshot(self, seq):
-        """A copy of the samples behind frame `seq` and their sample rate; raises LookupError
-        with a sentence for the user when they are not kept."""
+        """The samples behind frame `seq` and their sample rate; raises LookupError with a
+        sentence for the user when they are not kept."""
         with self.lock:
-            if seq not in self._recent:
-                if self.rolling_columns is not None:
-                    raise LookupError(
-                        f"a span of {self.span_samples / 1e6:.3g} M samples is longer than the "
-                        f"{self.history_limit / 1e6:.3g} M kept: shorten the span or decimate "
-                        "to save the samples behind the trace")
-                raise LookupError("the samples of that picture are gone (a newer one replaced "
-                                  "them): save again")
-            first, count = self._recent[seq]
-            window = self.history.window(first, count)
-            if window is None:
-                raise LookupError("the samples of that picture are gone: save again")
-            return window[0].copy(), self.samplerate
+            kept = self._recent.get(seq)
+            if kept is None and self.rolling_columns is not None:
+                raise LookupError(
+                    f"a span of {self.span_samples / 1e6:.3g} M samples is longer than the "
+                    f"{self.history_limit / 1e6:.3g} M kept: shorten the span or decimate to "
+                    "save the samples behind the trace")
+            if isinstance(kept, tuple):
+                window = self.history.window(*kept)
+                kept = None if window is None else window[0].copy()
+            if kept is None:
+                raise LookupError("the samples of that picture are no longer kept: pause, then "
+                                  "save")
+            return kept, self.samplerate
 
 
 def _finite(value):
