@@ -31,8 +31,6 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_INVALID_ARGUMENT, "invalid decimation factor"},
     {ZV_ERROR_INVALID_ARGUMENT, "invalid downsampling factor"},
     {ZV_ERROR_INVALID_ARGUMENT, "invalid calibration mode"},
-    {ZV_ERROR_INVALID_ARGUMENT, "an envelope needs at least one sample, at least one column "
-                                "and non-null arrays"},
     {ZV_ERROR_NO_MEMORY, "could not allocate memory"},
     {ZV_ERROR_INVALID_DEVICE, "invalid device"},
     {ZV_ERROR_NOT_CONFIGURED, "settings stored on the device are not configured correctly"},

@@ -29,7 +29,6 @@ enum class Error {
     invalid_decimation_factor,
     invalid_downsampling_factor,
     invalid_calibration_mode,
-    empty_envelope,
     out_of_memory,
     invalid_device,
     settings_not_configured,

@@ -211,8 +211,8 @@ ZV_API int zv_get_peak_responsivity(zv_device *dev);
  * Floating-point samples are compared in their total order: -0.0 is below +0.0, and a NaN in a
  * column is reported as both its minimum and its maximum (a positive NaN if the column holds NaNs
  * of both signs). Vectorised with AVX2 where the processor has it; every path gives the same bits.
- * These functions touch no device and may be called from any thread. Returns 0, or 48 with the
- * error state set when n or columns is 0 or an array is null. */
+ * These functions touch no device and may be called from any thread. Returns 0, or 48 "invalid
+ * parameters passed" with the error state set when n or columns is 0 or an array is null. */
 ZV_API int zv_envelope_uint16(const uint16_t *samples, uint64_t n, uint64_t columns, uint16_t *mins,
                               uint16_t *maxs);
 ZV_API int zv_envelope_float(const float *samples, uint64_t n, uint64_t columns, float *mins,

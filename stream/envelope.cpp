@@ -67,7 +67,7 @@ namespace {
 template <typename T>
 int envelope_c(const T *samples, uint64_t n, uint64_t columns, T *mins, T *maxs) {
     if (!samples || !mins || !maxs || n == 0 || columns == 0)
-        return zv::set_error(zv::Error::empty_envelope);
+        return zv::set_error(zv::Error::invalid_parameters);
     zv::envelope(samples, n, columns, mins, maxs);
     return 0;
 }

@@ -1,8 +1,8 @@
 """Where the live views get their samples: a source of processed power samples (µW, float32)
 read in blocks, and the settings of the detector and stream behind it.
 
-The interface the views use (phase of development: one implementation, AcquireSource, stands in
-until the continuous stream can be read; a source on Stream.start/read takes its place):
+The interface the views use. Today AcquireSource implements it with one collection per block,
+standing in until the continuous stream can be read; a source on Stream.start/read replaces it:
 
     source.serial, source.device_samplerate       the detector
     source.samplerate                             S/s of the samples read (after decimation)
