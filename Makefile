@@ -16,7 +16,7 @@ RUN_ENV := env ZV_BUILD_DIR=$(abspath $(BUILD)) PYTHONPATH=$(abspath $(BUILD)):$
 all: build
 
 deps:
-	tools/install-deps.sh build
+	tools/install-deps.sh build live
 
 $(BUILD)/build.ninja:
 	meson setup $(BUILD) --python.install-env=auto

@@ -19,6 +19,10 @@ BENCHMARKS = [
      ["{python}", "bench/stream/continuous_bench.py"]),
     ("recorder: writer throughput (/dev/shm, local disk beside dd) and zv plot of 10 GB",
      ["{python}", "bench/recorder/run.py"]),
+    ("envelope: min/max columns per sample type, path and block shape",
+     ["{build}/bench/envelope/envelope_bench"]),
+    ("scope: frames per second, latency and processor time with the page in headless Chromium",
+     ["{python}", "bench/scope/scope_bench.py"]),
 ]
 
 

@@ -217,6 +217,25 @@ ZV_API zv_calibration zv_get_rel_calibration(zv_device *dev, ZV_CALIBRATION_TYPE
 ZV_API double zv_get_rel_responsivity(zv_device *dev, double wavelength);
 ZV_API int zv_get_peak_responsivity(zv_device *dev);
 
+/* ---- Envelopes ----
+ * Folds a block of n samples into `columns` pairs of (minimum, maximum), for drawing a long trace
+ * one column per pixel without hiding any sample: sample i belongs to column
+ * floor(i * columns / n), so each column holds floor(n / columns) or ceil(n / columns) consecutive
+ * samples and a single-sample spike always reaches the extremes of its column. With more columns
+ * than samples, a column that holds no sample repeats the sample before it, so the trace is
+ * drawn as steps. mins and maxs receive `columns` values each.
+ * Floating-point samples are compared in their total order: -0.0 is below +0.0, and a NaN in a
+ * column is reported as both its minimum and its maximum (a positive NaN if the column holds NaNs
+ * of both signs). Vectorised with AVX2 where the processor has it; every path gives the same bits.
+ * These functions touch no device and may be called from any thread. Returns 0, or 48 "invalid
+ * parameters passed" with the error state set when n or columns is 0 or an array is null. */
+ZV_API int zv_envelope_uint16(const uint16_t *samples, uint64_t n, uint64_t columns, uint16_t *mins,
+                              uint16_t *maxs);
+ZV_API int zv_envelope_float(const float *samples, uint64_t n, uint64_t columns, float *mins,
+                             float *maxs);
+ZV_API int zv_envelope_double(const double *samples, uint64_t n, uint64_t columns, double *mins,
+                              double *maxs);
+
 /* ---- Interrupting blocking calls ----
  * Blocking calls (collections, continuous reads, control requests) call the installed check about
  * every 50 ms on the calling thread while they wait, never on the library's own threads. A non-zero

@@ -182,3 +182,10 @@ cdef extern from "libzv/libzv.h" nogil:
     cbool zv_raw_stream_running(zv_raw_stream *stream)
     uint64_t zv_raw_stream_lost_total(zv_raw_stream *stream)
     void zv_raw_stream_close(zv_raw_stream *stream)
+
+    int zv_envelope_uint16(const uint16_t *samples, uint64_t n, uint64_t columns,
+                           uint16_t *mins, uint16_t *maxs)
+    int zv_envelope_float(const float *samples, uint64_t n, uint64_t columns, float *mins,
+                          float *maxs)
+    int zv_envelope_double(const double *samples, uint64_t n, uint64_t columns, double *mins,
+                           double *maxs)

@@ -12,7 +12,7 @@ from types import TracebackType
 from typing import Any, Final, Generic, Literal, TypedDict, TypeVar, overload
 
 import numpy
-from numpy.typing import DTypeLike, NDArray
+from numpy.typing import ArrayLike, DTypeLike, NDArray
 
 # Keys of port_lookup (matched exactly: "a" is not a port); the ints are PORT_A .. PORT_T.
 _Port = Literal["A", "B", "S", "T", "LEDR", "LEDG", "LEDB"] | int
@@ -93,6 +93,23 @@ def libusb_version() -> str:
 
 def list_devices() -> list[_DeviceInfo]:
     """The attached detectors, real ones first, without keeping any open."""
+
+# uint16 and float32 arrays are also ArrayLike: the overlap is meant, the first match wins.
+@overload
+def envelope(  # type: ignore[misc]
+    samples: NDArray[numpy.uint16], columns: int
+) -> tuple[NDArray[numpy.uint16], NDArray[numpy.uint16]]: ...
+@overload
+def envelope(  # type: ignore[misc]
+    samples: NDArray[numpy.float32], columns: int
+) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32]]: ...
+@overload
+def envelope(
+    samples: ArrayLike, columns: int
+) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64]]:
+    """(mins, maxs) of `columns` columns: sample i of n lands in column i * columns // n; a
+    column holding no sample repeats the one before it. uint16 and float32 keep their type,
+    other real numbers are folded as float64; a NaN is its column's minimum and maximum."""
 
 class Error(Exception):
     """A libzv error; err and errstr are libzv's last error code and message."""

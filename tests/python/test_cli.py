@@ -36,7 +36,8 @@ def test_every_command_has_clear_help(capsys):
         main(["--help"])
     assert exit.value.code == 0
     out = capsys.readouterr().out
-    for command in ("list", "info", "capture", "show", "plot", "repair", "bench", "setup"):
+    for command in ("list", "info", "capture", "monitor", "scope", "show", "plot", "repair",
+                    "bench", "setup"):
         assert command in out
         with pytest.raises(SystemExit):
             main([command, "--help"])

@@ -25,7 +25,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 MODULE_DIR = REPO / "module"
 SOURCES = {
     "zvpy": ("zvpy.pyx", "zvpy_device.pxi", "zvpy_stream.pxi", "zvpy_ddevice.pxi",
-             "zvpy_recording.pxi"),
+             "zvpy_recording.pxi", "zvpy_envelope.pxi"),
     "zvsim": ("zvsim.pyx",),
 }
 MODULES = {"zvpy": zvpy, "zvsim": zvsim}
