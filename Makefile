@@ -16,7 +16,7 @@ RUN_ENV := env ZV_BUILD_DIR=$(abspath $(BUILD)) PYTHONPATH=$(abspath $(BUILD)):$
 all: build
 
 deps:
-	tools/install-deps.sh build
+	tools/install-deps.sh build live
 
 $(BUILD)/build.ninja:
 	meson setup $(BUILD) --python.install-env=auto
@@ -55,8 +55,9 @@ e2e:
 #                       UndefinedBehaviorSanitizer; fails on any report
 #   make fuzz-smoke     every fuzz target for FUZZ_SMOKE_SECONDS (CI)
 #   make fuzz           every fuzz target for FUZZ_SECONDS, new coverage merged into fuzz/corpus
-#   make soak           a processed stream from a real-time simulated detector at 80 MS/s with
-#                       decimation 10 for SOAK_SECONDS; reports samples, data loss and memory
+#   make soak           a continuous stream from a real-time simulated detector at 80 MS/s, float32
+#                       with decimation 10, read by a Python loop for SOAK_SECONDS; reports
+#                       samples, loss events, processor time and memory
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SMOKE_SECONDS ?= 25
@@ -92,4 +93,4 @@ fuzz: fuzz-build
 	fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS) --merge
 
 soak: build
-	$(BUILD)/tests/cpp/reliability/zv_soak $(SOAK_SECONDS)
+	$(RUN_ENV) $(PYTHON) tests/reliability/soak.py $(SOAK_SECONDS)

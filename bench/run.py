@@ -15,6 +15,14 @@ BENCHMARKS = [
      ["{build}/bench/stream/stream_acquire_bench"]),
     ("stream: Stream.acquire of 100 million samples from the simulated detector",
      ["{python}", "bench/stream/acquire_bench.py"]),
+    ("stream: continuous reads from Python (RawStream, Stream beside sosfilt, a counting thread)",
+     ["{python}", "bench/stream/continuous_bench.py"]),
+    ("recorder: writer throughput (/dev/shm, local disk beside dd) and zv plot of 10 GB",
+     ["{python}", "bench/recorder/run.py"]),
+    ("envelope: min/max columns per sample type, path and block shape",
+     ["{build}/bench/envelope/envelope_bench"]),
+    ("scope: frames per second, latency and processor time with the page in headless Chromium",
+     ["{python}", "bench/scope/scope_bench.py"]),
 ]
 
 

@@ -50,6 +50,13 @@ constexpr uint32_t kDataLoss = 4;
 constexpr uint32_t kUnplug = 5;
 } // namespace superspeed_collection
 
+// The high-speed detector's last collection is a continuous stream, unplugged after more than
+// twenty seconds of one packet a millisecond.
+namespace highspeed_collection {
+constexpr uint32_t kContinuous = 11;
+constexpr uint32_t kUnplugAfterPackets = 21500;
+} // namespace highspeed_collection
+
 constexpr Detector kDetectors[] = {
     {"highspeed",
      "HLM25-S00001IC",
@@ -61,7 +68,7 @@ constexpr Detector kDetectors[] = {
      500000,
      {{2.5e-3f, -1.25f}, {2.5e-2f, -12.5f}, {0.75f, 0.125f}, {0.0f, 0.0f}, {0, 0}, {0, 0}},
      {0, 0},
-     {0, 0},
+     {highspeed_collection::kContinuous, highspeed_collection::kUnplugAfterPackets},
      0,
      0x7E},
     {"superspeed",

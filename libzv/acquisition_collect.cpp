@@ -28,14 +28,17 @@ std::optional<int> check_request(zv_device *dev, const uint16_t *buffer, uint64_
 }
 
 int collect_bursts(zv_device *dev, uint16_t *buffer, ZV_TRIGGER_MODE_t mode, uint64_t bursts,
-                   uint64_t burst_length) {
+                   uint64_t burst_length, int32_t timeout_ms) {
     zv::TriggerSinkRecord record{buffer, burst_length, bursts, burst_length,
                                  zv_trigger_state{0, 0, 14, 1, ZV_TRIGGER_NONE}};
+    record.timeout_ms = timeout_ms;
     if (int status = zv::trigger_configure(record.trigger, mode)) return status;
     // No whole burst fits the buffer: there is nothing to collect.
     if (bursts == 0) return 0;
     advise_destination(buffer, bursts * burst_length);
-    return zv_collect(dev, zv::trigger_sink, &record);
+    const int status = zv_collect(dev, zv::trigger_sink, &record);
+    if (status == 0 && record.timed_out) return zv::set_error(zv::Error::trigger_timed_out);
+    return status;
 }
 
 } // namespace
@@ -53,19 +56,31 @@ int zv_get_raw_data(zv_device *dev, uint16_t *buffer, uint64_t nsamples) {
 
 int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                               ZV_TRIGGER_MODE_t mode) {
-    return zv::c_status([&] {
-        if (auto done = check_request(dev, buffer, nsamples)) return *done;
-        return collect_bursts(dev, buffer, mode, 1, nsamples);
-    });
+    return zv_get_raw_data_triggered_timeout(dev, buffer, nsamples, mode, -1);
 }
 
 int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                 ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger) {
+    return zv_get_raw_data_per_trigger_timeout(dev, buffer, nsamples, mode, samples_per_trigger,
+                                               -1);
+}
+
+int zv_get_raw_data_triggered_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                      ZV_TRIGGER_MODE_t mode, int32_t timeout_ms) {
+    return zv::c_status([&] {
+        if (auto done = check_request(dev, buffer, nsamples)) return *done;
+        return collect_bursts(dev, buffer, mode, 1, nsamples, timeout_ms);
+    });
+}
+
+int zv_get_raw_data_per_trigger_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                        ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger,
+                                        int32_t timeout_ms) {
     return zv::c_status([&] {
         if (auto done = check_request(dev, buffer, nsamples)) return *done;
         if (samples_per_trigger == 0) return zv::set_error(zv::Error::zero_samples_per_trigger);
         return collect_bursts(dev, buffer, mode, nsamples / samples_per_trigger,
-                              samples_per_trigger);
+                              samples_per_trigger, timeout_ms);
     });
 }
 

@@ -305,8 +305,14 @@ extern "C" int zv_collect(zv_device *dev, zv_sample_sink sink, void *user) {
         if (dev == nullptr || !dev->transport) return zv::set_error(zv::Error::invalid_device);
         // Without a sink the first packet would be handed to a null function.
         if (sink == nullptr) return zv::set_error(zv::Error::invalid_parameters);
-        // The detector has one stream endpoint: a continuous stream running on it owns it.
-        if (zv::device_streaming(*dev)) return zv::set_error(zv::Error::device_streaming);
+        // The detector has one stream endpoint: a continuous stream or another collection
+        // running on it owns it.
+        if (!zv::begin_collection(*dev)) return zv_get_error();
+        // Ended however the collection ends, an exception included.
+        struct Ending {
+            zv_device &dev;
+            ~Ending() { zv::end_collection(dev); }
+        } ending{*dev};
         return zv::collect_interruptible(dev, sink, user);
     });
 }

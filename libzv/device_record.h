@@ -25,7 +25,9 @@ struct zv_device {
     // The control endpoint object is loaded with each request in turn: requests from different
     // threads (a live view changing the gain while a recorder notes it) take turns.
     std::mutex control_mutex;
-    // The continuous acquisition streaming from the detector, or null (device_stream.h).
+    // The continuous acquisition streaming from the detector, or null, and whether a one-shot
+    // collection runs (device_stream.h): the detector has one stream endpoint.
     std::mutex stream_mutex;
     zv::ContinuousAcquisition *stream = nullptr;
+    bool collecting = false;
 };

@@ -1,5 +1,8 @@
 #include "errors.h"
 
+#include <new>
+#include <string>
+
 namespace zv {
 namespace {
 
@@ -45,6 +48,11 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_STREAM_STATE, "a stream is already running on this detector"},
     {ZV_ERROR_STREAM_STATE, "a stream is running on this detector: stop it first"},
     {ZV_ERROR_STREAM_STATE, "the stream is running: stop it to change its filter or downsampling"},
+    {ZV_ERROR_STREAM_STATE, "a collection is running on this detector"},
+    {ZV_ERROR_FILE, "file error"},
+    {ZV_ERROR_FILE_EXISTS, "the file exists"},
+    {ZV_ERROR_NOT_RECORDING, "not a zv recording"},
+    {ZV_ERROR_INVALID_ARGUMENT, "samples outside the recording"},
     {ZV_ERROR_INTERNAL, "unexpected failure inside libzv"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),
@@ -54,6 +62,19 @@ static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::co
 // whatever other threads do meanwhile.
 thread_local int g_code = 0;
 thread_local const char *g_message = "";
+// The text of the last error stored with set_error_text, per thread as the code is.
+thread_local std::string g_text;
+
+// Keeps a copy of text as this thread's message. Storing an error never fails: short of memory
+// for the copy, the message is `fallback` (static).
+void keep_text(const char *text, const char *fallback) noexcept {
+    try {
+        g_text = text;
+        g_message = g_text.c_str();
+    } catch (const std::bad_alloc &) {
+        g_message = fallback;
+    }
+}
 
 } // namespace
 
@@ -65,9 +86,16 @@ int set_error(Error e) {
 }
 
 int store_error(int code, const char *message) {
+    // Copied: the message may live in the other thread's own state, gone with the thread.
     g_code = code;
-    g_message = message;
+    keep_text(message, error_message(Error::out_of_memory));
     return code;
+}
+
+int set_error_text(Error e, const char *text) {
+    g_code = kErrors[static_cast<int>(e)].code;
+    keep_text(text, kErrors[static_cast<int>(e)].message);
+    return g_code;
 }
 
 int error_code(Error e) {

@@ -43,15 +43,23 @@ enum class Error {
     stream_already_running,
     device_streaming,
     stream_setting_locked,
+    device_collecting,
+    file_error,
+    file_exists,
+    not_a_recording,
+    outside_recording,
     unexpected_failure,
     count_ // keep last
 };
 
 // Stores the entry in the calling thread's last-error state and returns its code.
 int set_error(Error e);
+// Stores the entry's code with a message composed at the failure (naming a file and the cause, for
+// example) instead of the entry's own; the text is copied and stays readable until the next error.
+int set_error_text(Error e, const char *text);
 
-// Stores a code and static message read from another thread's state (a library thread hands its
-// failure to the thread that reads its results). Returns the code.
+// Stores a code and a copy of a message read from another thread's state (a library thread hands
+// its failure to the thread that reads its results). Returns the code.
 int store_error(int code, const char *message);
 
 // The code and message of an entry, without touching the state.

@@ -41,7 +41,11 @@ enum {
         55,                /* the interrupt check asked the call to stop (zv_set_interrupt_check) */
     ZV_ERROR_TIMEOUT = 56, /* a time-out given by the caller passed */
     ZV_ERROR_STREAM_STATE = 57, /* a continuous stream is not running, was stopped, or is running */
-    ZV_ERROR_INTERNAL = 58,     /* an unexpected failure inside the library (please report it) */
+    ZV_ERROR_FILE = 58,         /* a file could not be created, written or read; the message names
+                                   the file and the cause */
+    ZV_ERROR_FILE_EXISTS = 59,  /* the file exists and overwriting it was not asked for */
+    ZV_ERROR_NOT_RECORDING = 60, /* the file is not a zv recording; the message names it */
+    ZV_ERROR_INTERNAL = 61,      /* an unexpected failure inside the library (please report it) */
     ZV_ERROR_GAIN_MODE = -1,
 };
 
@@ -214,6 +218,25 @@ ZV_API zv_calibration zv_get_rel_calibration(zv_device *dev, ZV_CALIBRATION_TYPE
 ZV_API double zv_get_rel_responsivity(zv_device *dev, double wavelength);
 ZV_API int zv_get_peak_responsivity(zv_device *dev);
 
+/* ---- Envelopes ----
+ * Folds a block of n samples into `columns` pairs of (minimum, maximum), for drawing a long trace
+ * one column per pixel without hiding any sample: sample i belongs to column
+ * floor(i * columns / n), so each column holds floor(n / columns) or ceil(n / columns) consecutive
+ * samples and a single-sample spike always reaches the extremes of its column. With more columns
+ * than samples, a column that holds no sample repeats the sample before it, so the trace is
+ * drawn as steps. mins and maxs receive `columns` values each.
+ * Floating-point samples are compared in their total order: -0.0 is below +0.0, and a NaN in a
+ * column is reported as both its minimum and its maximum (a positive NaN if the column holds NaNs
+ * of both signs). Vectorised with AVX2 where the processor has it; every path gives the same bits.
+ * These functions touch no device and may be called from any thread. Returns 0, or 48 "invalid
+ * parameters passed" with the error state set when n or columns is 0 or an array is null. */
+ZV_API int zv_envelope_uint16(const uint16_t *samples, uint64_t n, uint64_t columns, uint16_t *mins,
+                              uint16_t *maxs);
+ZV_API int zv_envelope_float(const float *samples, uint64_t n, uint64_t columns, float *mins,
+                             float *maxs);
+ZV_API int zv_envelope_double(const double *samples, uint64_t n, uint64_t columns, double *mins,
+                              double *maxs);
+
 /* ---- Interrupting blocking calls ----
  * Blocking calls (collections, continuous reads, control requests) call the installed check about
  * every 50 ms on the calling thread while they wait, never on the library's own threads. A non-zero
@@ -230,6 +253,14 @@ ZV_API int zv_get_raw_data_triggered(zv_device *dev, uint16_t *buffer, uint64_t 
                                      ZV_TRIGGER_MODE_t mode);
 ZV_API int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                        ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger);
+/* As the two above, giving up with ZV_ERROR_TIMEOUT ("timed out waiting for the trigger") when a
+ * trigger does not come within timeout_ms milliseconds of the collection's start, or of the end of
+ * the previous burst (negative: no limit). The bursts completed before stay in the buffer. */
+ZV_API int zv_get_raw_data_triggered_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                             ZV_TRIGGER_MODE_t mode, int32_t timeout_ms);
+ZV_API int zv_get_raw_data_per_trigger_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                               ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger,
+                                               int32_t timeout_ms);
 
 /* ---- Continuous streams ----
  * A started stream keeps the detector streaming on a thread of its own (the same engine as
@@ -255,7 +286,8 @@ enum {
         2, /* the reader fell behind and the ring buffer was full; the count is exact */
 };
 
-/* One gap: `lost` samples are missing before stream position `index`. */
+/* One gap: `lost` samples are missing from stream position `index` on (the sample after the gap
+ * has position index + lost). */
 typedef struct {
     uint64_t index;
     uint64_t lost;
@@ -345,6 +377,149 @@ ZV_API bool zv_stream_float_running(zv_stream_float *stream);
 ZV_API bool zv_stream_double_running(zv_stream_double *stream);
 ZV_API uint64_t zv_stream_float_lost_total(zv_stream_float *stream);
 ZV_API uint64_t zv_stream_double_lost_total(zv_stream_double *stream);
+
+/* ---- Recordings: HDF5 files of samples ----
+ * A recording is an HDF5 file holding one group, "recording": a growing 1-D dataset "samples" of
+ * raw 16-bit words (uint16) or processed samples (float32), attributes that say how to interpret
+ * them, a gap table "gaps" and a table of settings changed while recording "changes" (the layout is
+ * documented in the README). The file is written in HDF5's single-writer / multiple-reader mode:
+ * other processes can read it while it grows, and after the writing process is killed it holds
+ * every sample written up to the last flush (a writer flushes data and tables every 0.5 s).
+ * Such a file opens for reading through these functions and with h5py's swmr=True; for tools that
+ * do not use that mode, zv_recording_repair makes it an ordinary HDF5 file.
+ *
+ * Failures store ZV_ERROR_FILE, ZV_ERROR_FILE_EXISTS, ZV_ERROR_NOT_RECORDING, 48 (arguments, an
+ * index range outside the recording) or 49, with a message naming the file and the cause; the
+ * message stays readable until the next failure. Indices and counts are in stored samples: a gap
+ * leaves no room in the dataset, it is listed in the gap table. */
+
+enum {
+    ZV_RECORDING_RAW = 0,     /* uint16 words as the detector sends them (codes in bits 0-13) */
+    ZV_RECORDING_FLOAT32 = 1, /* float32 processed samples: power in W x 10^units */
+};
+
+#define ZV_RECORDING_PAIRS 6
+
+/* What a recording's attributes say about its samples; the caller fills it for the writer. Text
+ * fields are zero-terminated. */
+typedef struct {
+    char serial[16];          /* detector serial */
+    char product[32];         /* product name */
+    char firmware[16];        /* firmware version, "major.minor.patch" */
+    double samplerate;        /* S/s of the stored samples */
+    double device_samplerate; /* S/s of the detector's ADC */
+    int32_t adc_bits;         /* bits of the ADC code */
+    int32_t high_gain;        /* 1: amplifier in high gain at the start, 0: low gain */
+    /* The six stored calibration pairs as the identity block holds them: (gain in uW per ADC code,
+     * offset in uW) at the photodiode's peak wavelength. */
+    double calibrations[ZV_RECORDING_PAIRS][2];
+    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start */
+    int32_t calibration_follows_gain; /* 1: the automatic choice, pair 0 in high gain and pair 1
+                                         in low gain, following "highgain" changes */
+    double wavelength;                /* nm, the wavelength the calibration is corrected to */
+    double responsivity;              /* relative responsivity at the wavelength (1 at the peak) */
+    double calibration[2];            /* (gain uW per code, offset uW) in use at the start: the
+                                         stored pair divided by the responsivity */
+    int32_t units;        /* power unit as a power of ten of watts (-6: uW): of the stored samples
+                             in processed recordings, of the stream in raw ones */
+    char filter[24];      /* processed: the stream's filter mode; raw: "none" */
+    double cutoff;        /* Hz, the filter's cutoff; 0 without a filter */
+    int32_t downsampling; /* 1 sample kept in this many by downsampling (1: all) */
+    int32_t decimation;   /* 1 sample kept in this many by decimation (1: all) */
+    int32_t port_bits_masked; /* raw: 1 when bits 14 and 15 (ports S and T) were cleared */
+    double start_time;        /* UNIX time (s, UTC) the recording started; 0: when it is opened */
+} zv_recording_info;
+
+/* Fills info with what the detector says about a raw recording of its samples: serial, product,
+ * firmware, sample rates, ADC bits, the gain now, the six stored pairs and the automatic
+ * calibration corrected to wavelength (nm; 0: the photodiode's peak), units uW, no filter, no
+ * reduction, port bits masked, start time 0 (when the writer opens). A processed recording
+ * overrides the stream's part (sample rate, filter, cutoff, reduction, units, calibration).
+ * Returns 0, or the error of the request or calibration that failed. */
+ZV_API int zv_recording_describe(zv_device *dev, double wavelength, zv_recording_info *info);
+
+/* Writing. A writer stores blocks of samples with their description (zv_block: stream positions,
+ * gaps and setting changes, as a continuous stream's read gives them); positions become stored
+ * indices in the tables. It keeps the last 4 MiB of the disk free: when a write would go below
+ * that, or a write fails, it stops with ZV_ERROR_FILE, closes the file cleanly where it can and
+ * refuses every later call with the same error; the file holds every sample up to that point. */
+typedef struct zv_recording_writer zv_recording_writer;
+/* Creates the file (kind: ZV_RECORDING_RAW or ZV_RECORDING_FLOAT32). An existing file fails with
+ * ZV_ERROR_FILE_EXISTS unless overwrite is true; a file another writer is writing is never
+ * overwritten. Returns null with the error state set on failure. */
+ZV_API zv_recording_writer *
+zv_recording_writer_open(const char *path, const zv_recording_info *info, int kind, bool overwrite);
+/* Appends block->count samples (of the writer's kind) described by block, and flushes when the
+ * last flush is 0.5 s old (a caller whose blocks pause flushes itself, so readers see them). */
+ZV_API int zv_recording_writer_append_raw(zv_recording_writer *writer, const uint16_t *samples,
+                                          const zv_block *block);
+ZV_API int zv_recording_writer_append_float(zv_recording_writer *writer, const float *samples,
+                                            const zv_block *block);
+/* Writes everything appended so far to the file, where readers see it. */
+ZV_API int zv_recording_writer_flush(zv_recording_writer *writer);
+/* Samples stored, and samples the appended blocks reported lost. */
+ZV_API uint64_t zv_recording_writer_samples(zv_recording_writer *writer);
+ZV_API uint64_t zv_recording_writer_lost(zv_recording_writer *writer);
+/* Flushes, closes the file and frees the writer, also when that fails (its error is returned). */
+ZV_API int zv_recording_writer_close(zv_recording_writer *writer);
+
+/* Reading. A reader opens a recording read-only, also one that is being written (it then sees the
+ * samples of the writer's last flush; zv_recording_refresh looks again). */
+typedef struct zv_recording zv_recording;
+enum {
+    ZV_RECORDING_CLOSED = 0,   /* the writer closed the file */
+    ZV_RECORDING_WRITING = 1,  /* a writer is writing it now */
+    ZV_RECORDING_UNCLOSED = 2, /* its writer stopped without closing it (killed, crashed): readable
+                                  here and with SWMR readers; zv_recording_repair for others */
+};
+ZV_API zv_recording *zv_recording_open(const char *path);
+ZV_API void zv_recording_close(zv_recording *rec);
+/* Looks for samples and table rows flushed since the open or the last refresh. */
+ZV_API int zv_recording_refresh(zv_recording *rec);
+ZV_API uint64_t zv_recording_length(zv_recording *rec); /* stored samples */
+ZV_API int zv_recording_kind(zv_recording *rec);        /* ZV_RECORDING_RAW or _FLOAT32 */
+ZV_API int zv_recording_state(zv_recording *rec);       /* ZV_RECORDING_CLOSED, ... */
+ZV_API int zv_recording_get_info(zv_recording *rec, zv_recording_info *info);
+/* Every attribute of the recording's group, as the file holds it. Numbers are given as doubles
+ * (`integer` tells whether the file stores integers) in a rows x columns array (1 x 1 for a
+ * scalar); text attributes have text set and values null. Valid while rec is open. */
+typedef struct {
+    const char *name;
+    const char *text;
+    const double *values;
+    uint32_t rows;
+    uint32_t columns;
+    bool integer;
+} zv_recording_attribute;
+ZV_API int zv_recording_attribute_count(zv_recording *rec);
+ZV_API int zv_recording_get_attribute(zv_recording *rec, int i, zv_recording_attribute *attribute);
+/* The gap table: gap i says `lost` samples are missing before stored sample `index`. */
+ZV_API uint64_t zv_recording_gap_count(zv_recording *rec);
+ZV_API int zv_recording_get_gaps(zv_recording *rec, uint64_t first, uint64_t count, zv_gap *gaps);
+/* The changes table: change i applies from stored sample `index`. */
+ZV_API uint64_t zv_recording_change_count(zv_recording *rec);
+ZV_API int zv_recording_get_changes(zv_recording *rec, uint64_t first, uint64_t count,
+                                    zv_setting_change *changes);
+/* Stored samples [start, start + count): raw words of a raw recording, values of a processed one.
+ * A range outside the recording fails with 48. */
+ZV_API int zv_recording_read_raw(zv_recording *rec, uint64_t start, uint64_t count, uint16_t *out);
+ZV_API int zv_recording_read_float(zv_recording *rec, uint64_t start, uint64_t count, float *out);
+/* Optical power of stored samples [start, start + count) in W x 10^units: raw codes (port bits
+ * cleared) through the calibration the file records, computed in float32 as a float32 stream
+ * computes it (after a "highgain" change, a calibration that follows the gain switches pairs);
+ * processed values rescaled from the file's unit. */
+ZV_API int zv_recording_read_power(zv_recording *rec, uint64_t start, uint64_t count, int32_t units,
+                                   float *out);
+/* The name of a gap kind as recordings write it: "device", "overflow", or "unknown" (0, samples a
+ * block reported lost without placing them). */
+ZV_API const char *zv_loss_kind_name(int32_t kind);
+/* The power of ten of watts of a unit name ("pW", "nW", "uW" or "µW", "mW", "W"); 48 otherwise. */
+ZV_API int zv_power_unit_exponent(const char *name, int32_t *exponent);
+/* Makes a recording whose writer stopped without closing it (ZV_RECORDING_UNCLOSED) an ordinary
+ * HDF5 file that any HDF5 tool opens, keeping every flushed sample (as `h5clear -s --increment`
+ * does; `h5clear -s` alone would cut the file short and lose the samples). Refuses a file that a
+ * writer is writing now; a closed recording is left as it is. */
+ZV_API int zv_recording_repair(const char *path);
 
 #ifdef __cplusplus
 }

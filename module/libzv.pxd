@@ -1,5 +1,5 @@
 # Declarations of the public libzv C interface (libzv/libzv.h) for the Cython modules.
-from libc.stdint cimport uint8_t, uint16_t, uint32_t, uint64_t
+from libc.stdint cimport int32_t, uint8_t, uint16_t, uint32_t, uint64_t
 from libcpp cimport bool as cbool
 
 cdef extern from "libzv/libzv.h" nogil:
@@ -136,3 +136,56 @@ cdef extern from "libzv/libzv.h" nogil:
                                   ZV_TRIGGER_MODE_t mode)
     int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                     ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger)
+    int zv_get_raw_data_triggered_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                          ZV_TRIGGER_MODE_t mode, int32_t timeout_ms)
+    int zv_get_raw_data_per_trigger_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                            ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger,
+                                            int32_t timeout_ms)
+
+    ctypedef int (*zv_interrupt_check)(void *user)
+    void zv_set_interrupt_check(zv_interrupt_check check, void *user)
+
+    enum:
+        ZV_ERROR_INTERRUPTED
+        ZV_ERROR_TIMEOUT
+        ZV_ERROR_STREAM_STATE
+        ZV_LOSS_DEVICE
+        ZV_LOSS_OVERFLOW
+
+    ctypedef struct zv_gap:
+        uint64_t index
+        uint64_t lost
+        int32_t kind
+
+    ctypedef struct zv_setting_change:
+        uint64_t index
+        char name[24]
+        double value
+
+    ctypedef struct zv_block:
+        uint64_t index
+        uint64_t count
+        uint64_t lost
+        double time
+        zv_gap *gaps
+        uint32_t ngaps
+        zv_setting_change *changes
+        uint32_t nchanges
+
+    ctypedef struct zv_raw_stream:
+        pass
+    zv_raw_stream *zv_raw_stream_open(zv_device *dev, cbool mask)
+    int zv_raw_stream_start(zv_raw_stream *stream, double buffer_seconds)
+    int zv_raw_stream_read(zv_raw_stream *stream, uint16_t *samples, uint8_t *flags,
+                           uint64_t nsamples, int32_t timeout_ms, zv_block *block)
+    int zv_raw_stream_stop(zv_raw_stream *stream)
+    cbool zv_raw_stream_running(zv_raw_stream *stream)
+    uint64_t zv_raw_stream_lost_total(zv_raw_stream *stream)
+    void zv_raw_stream_close(zv_raw_stream *stream)
+
+    int zv_envelope_uint16(const uint16_t *samples, uint64_t n, uint64_t columns,
+                           uint16_t *mins, uint16_t *maxs)
+    int zv_envelope_float(const float *samples, uint64_t n, uint64_t columns, float *mins,
+                          float *maxs)
+    int zv_envelope_double(const double *samples, uint64_t n, uint64_t columns, double *mins,
+                           double *maxs)

@@ -5,11 +5,14 @@ power in µW (a Stream: watts × 10**calibration_units, -6 by default), port tim
 clock cycles of about 5 ns, time-outs in ms.
 """
 
+import builtins
+from collections.abc import Iterable, Iterator
+from os import PathLike
 from types import TracebackType
 from typing import Any, Final, Generic, Literal, TypedDict, TypeVar, overload
 
 import numpy
-from numpy.typing import DTypeLike, NDArray
+from numpy.typing import ArrayLike, DTypeLike, NDArray
 
 # Keys of port_lookup (matched exactly: "a" is not a port); the ints are PORT_A .. PORT_T.
 _Port = Literal["A", "B", "S", "T", "LEDR", "LEDG", "LEDB"] | int
@@ -47,8 +50,12 @@ _Float64Like = (
 _CalibrationPair = tuple[float, float] | list[float] | NDArray[numpy.floating[Any]]
 
 _F = TypeVar("_F", numpy.float32, numpy.float64)
+_T = TypeVar("_T", numpy.uint16, numpy.float32, numpy.float64)
 _D = TypeVar("_D", bound=Device)
 _S = TypeVar("_S", bound=Stream[Any])
+_R = TypeVar("_R", bound=Recording)
+# Power units by name (watts times 1e-12, 1e-9, 1e-6, 1e-3, 1).
+_PowerUnit = Literal["pW", "nW", "uW", "µW", "mW", "W"]
 
 class _DeviceInfo(TypedDict):
     serial: str
@@ -87,6 +94,23 @@ def libusb_version() -> str:
 def list_devices() -> list[_DeviceInfo]:
     """The attached detectors, real ones first, without keeping any open."""
 
+# uint16 and float32 arrays are also ArrayLike: the overlap is meant, the first match wins.
+@overload
+def envelope(  # type: ignore[misc]
+    samples: NDArray[numpy.uint16], columns: int
+) -> tuple[NDArray[numpy.uint16], NDArray[numpy.uint16]]: ...
+@overload
+def envelope(  # type: ignore[misc]
+    samples: NDArray[numpy.float32], columns: int
+) -> tuple[NDArray[numpy.float32], NDArray[numpy.float32]]: ...
+@overload
+def envelope(
+    samples: ArrayLike, columns: int
+) -> tuple[NDArray[numpy.float64], NDArray[numpy.float64]]:
+    """(mins, maxs) of `columns` columns: sample i of n lands in column i * columns // n; a
+    column holding no sample repeats the one before it. uint16 and float32 keep their type,
+    other real numbers are folded as float64; a NaN is its column's minimum and maximum."""
+
 class Error(Exception):
     """A libzv error; err and errstr are libzv's last error code and message."""
 
@@ -96,6 +120,12 @@ class Error(Exception):
 
 class NoDeviceError(Error):
     """No detector (with the requested serial) was found."""
+
+class DataLossWarning(RuntimeWarning):
+    """Samples of a continuous stream were lost (issued once per loss)."""
+
+class TimeoutError(Error, builtins.TimeoutError):
+    """A blocking call waited longer than its time-out; a read keeps what it gathered."""
 
 class Device:
     """One HLM25 detector; opened at creation unless open=False."""
@@ -138,9 +168,12 @@ class Device:
         trig_mode: str | None = None,
         trig_port: str | None = None,
         samples_per_trigger: int | None = None,
+        *,
+        timeout: float | None = None,
     ) -> NDArray[numpy.uint16]:
         """nsamples raw samples; trig_mode "rising", "falling", "high", "low" or "auto" on
-        trig_port "S" or "T" (case-insensitive); samples_per_trigger makes bursts."""
+        trig_port "S" or "T" (case-insensitive); samples_per_trigger makes bursts; timeout: seconds
+        a trigger may keep the collection waiting (None: no limit)."""
 
     def get_calibrated_data(
         self, nsamples: int, wavelength: float | None = None, **kwargs: Any
@@ -204,6 +237,8 @@ class Device:
     def open_stream(self, dtype: _Float64Like = None) -> Stream[numpy.float64]: ...
     @overload
     def open_stream(self, dtype: DTypeLike) -> Stream[Any]: ...
+    def open_raw_stream(self, mask: bool = True) -> RawStream:
+        """A continuous stream of raw codes (port bits cleared when mask is true)."""
 
 class _DDevice(Device):
     """Developer access: raw vendor requests (time-outs in ms)."""
@@ -254,6 +289,20 @@ class Stream(Generic[_F]):
 
     def benchmark(self, length: int, repeats: int, with_flags: bool = False) -> float:
         """Seconds taken to process `repeats` blocks of 5120 synthetic raw samples."""
+
+    # Continuous streaming: reads continue exactly where the previous read ended.
+    def start(self, *, buffer_seconds: float = 1.0) -> None: ...
+    def stop(self) -> None: ...
+    @property
+    def running(self) -> bool: ...
+    @property
+    def lost_total(self) -> int: ...
+    def read(self, nsamples: int, *, timeout: float | None = None) -> Block[_F]:
+        """The next nsamples samples; timeout in seconds (None: no limit)."""
+
+    def blocks(
+        self, nsamples: int, *, count: int | None = None, timeout: float | None = None
+    ) -> Iterator[Block[_F]]: ...
 
     def read_samplerate(self) -> float:
         """Output rate in S/s: the raw rate divided by the downsampling."""
@@ -324,3 +373,133 @@ class Stream(Generic[_F]):
     def downsampling(self) -> int: ...
     @downsampling.setter
     def downsampling(self, downsampling: int) -> None: ...
+
+class Block(Generic[_T]):
+    """What one read of a continuous stream returned."""
+
+    def __init__(
+        self,
+        samples: NDArray[_T],
+        flags: NDArray[numpy.uint8],
+        index: int,
+        time: float,
+        gaps: Iterable[tuple[int, int, str]] = (),
+        changes: Iterable[tuple[int, str, float]] = (),
+    ) -> None: ...
+    @property
+    def samples(self) -> NDArray[_T]: ...
+    @property
+    def flags(self) -> NDArray[numpy.uint8]:
+        """Port levels of each sample: bit 0 port S, bit 1 port T."""
+
+    @property
+    def index(self) -> int:
+        """Stream position of samples[0], lost samples counted."""
+
+    @property
+    def time(self) -> float:
+        """Host UNIX time of samples[0], seconds."""
+
+    @property
+    def lost(self) -> int: ...
+    @property
+    def gaps(self) -> list[tuple[int, int, str]]:
+        """(index, lost, kind "device" or "overflow") of each loss."""
+
+    @property
+    def changes(self) -> list[tuple[int, str, float]]:
+        """(index, name, value) of each setting changed while the block was collected."""
+
+    def __len__(self) -> int: ...
+    def __array__(self, dtype: DTypeLike = None) -> NDArray[Any]: ...
+
+class RawStream:
+    """A continuous stream of a Device's raw 16-bit sample codes."""
+
+    def __init__(self, device: Device, mask: bool = True) -> None: ...
+    @property
+    def device(self) -> Device: ...
+    @property
+    def mask(self) -> bool: ...
+    @property
+    def samplerate(self) -> int: ...
+    def start(self, *, buffer_seconds: float = 1.0) -> None: ...
+    def stop(self) -> None: ...
+    @property
+    def running(self) -> bool: ...
+    @property
+    def lost_total(self) -> int: ...
+    def read(self, nsamples: int, *, timeout: float | None = None) -> Block[numpy.uint16]: ...
+    def blocks(
+        self, nsamples: int, *, count: int | None = None, timeout: float | None = None
+    ) -> Iterator[Block[numpy.uint16]]: ...
+    def close(self) -> None: ...
+    def __enter__(self) -> RawStream: ...
+
+class Recording:
+    """A recording file (HDF5) opened for reading; also a context manager. Indices count
+    stored samples: a gap takes no room, it is listed in `gaps`."""
+
+    def __init__(self, path: str | PathLike[str]) -> None: ...
+    def __enter__(self: _R) -> _R: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None: ...
+
+
+    def __len__(self) -> int:
+        """Stored samples (as of the open or the last refresh)."""
+
+    @property
+    def path(self) -> str: ...
+    @property
+    def attrs(self) -> dict[str, Any]:
+        """The file's attributes: serial, product, firmware, samplerate (S/s), calibrations
+        (6 x 2: µW per code, µW), wavelength (nm), units, filter, cutoff (Hz), ..."""
+
+    @property
+    def kind(self) -> Literal["raw", "processed"]: ...
+    @property
+    def dtype(self) -> numpy.dtype[Any]:
+        """uint16 (raw words) or float32 (processed samples)."""
+
+    @property
+    def state(self) -> Literal["closed", "writing", "unclosed"]:
+        """When opened: closed by its writer, being written, or left unclosed (killed)."""
+
+    @property
+    def samplerate(self) -> float:
+        """S/s of the stored samples."""
+
+    @property
+    def duration(self) -> float:
+        """Seconds of stored samples."""
+
+    @property
+    def gaps(self) -> list[tuple[int, int, Literal["device", "overflow", "unknown"]]]:
+        """(index, lost, kind): `lost` samples missing before stored sample `index`."""
+
+    @property
+    def changes(self) -> list[tuple[int, str, float]]:
+        """(index, name, value): a setting changed from stored sample `index` on."""
+
+    def close(self) -> None: ...
+    def refresh(self) -> int:
+        """Takes in what the writer flushed since; returns the new length."""
+
+    def raw(self, start: int = 0, stop: int | None = None) -> NDArray[Any]:
+        """Stored samples [start, stop): uint16 words, or float32 processed values."""
+
+    def power(
+        self, start: int = 0, stop: int | None = None, units: _PowerUnit = "uW"
+    ) -> NDArray[numpy.float32]:
+        """Optical power of stored samples [start, stop) in `units`."""
+
+    def chunks(self, n: int, units: _PowerUnit | None = None) -> Iterator[NDArray[Any]]:
+        """The whole recording in pieces of n samples: raw(), or power() in `units`."""
+
+def repair_recording(path: str | PathLike[str], /) -> None:
+    """Makes a recording left unclosed by a killed writer readable by every HDF5 tool."""

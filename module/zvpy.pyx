@@ -20,8 +20,14 @@ from libzv cimport *
 include "zvpy_failures.pxi"
 include "zvpy_device_helpers.pxi"
 include "zvpy_device.pxi"
+include "zvpy_continuous.pxi"
 include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"
+include "zvpy_raw_stream.pxi"
+include "zvpy_recording.pxi"
+include "zvpy_envelope.pxi"
+
+import builtins as _builtins
 
 import numpy
 
@@ -124,6 +130,18 @@ class NoDeviceError(Error):
     pass
 
 
+class DataLossWarning(RuntimeWarning):
+    """Samples of a continuous stream were lost: the detector reported a loss, or the program
+    read too slowly and the stream's buffer overflowed. Issued once per loss; the Block it concerns
+    counts the samples in `lost` and places them in `gaps`. Make it fatal with
+    `warnings.simplefilter("error", zvpy.DataLossWarning)`."""
+
+
+class TimeoutError(Error, _builtins.TimeoutError):
+    """A blocking call waited longer than its `timeout`. Nothing is lost: a stream's read keeps
+    the samples it gathered as the start of its next read."""
+
+
 def version():
     """Returns the version of libzv used with zvpy as (major, minor, patch)."""
     cdef int major = 0, minor = 0, patch = 0
@@ -184,3 +202,6 @@ cdef int find_trigger_mode(mode, port) except? -1:
         return _trigger_mode_lookup[(port, mode)]
     except KeyError:
         raise Error("invalid trigger mode or port")
+
+# The base of Stream and RawStream is no part of the module's interface.
+del globals()["_ContinuousStream"]

@@ -182,7 +182,7 @@ cdef class Device:
     # ---- Data collection ----
 
     def get_raw_data(self, nsamples, mask=True, trig_mode=None, trig_port=None,
-                     samples_per_trigger=None):
+                     samples_per_trigger=None, *, timeout=None):
         """Collects raw ADC samples from the device.
 
         Args:
@@ -196,14 +196,19 @@ cdef class Device:
             samples_per_trigger (int): if given, records only that many samples per trigger and
                 then waits for the next trigger until all nsamples are acquired; requires
                 trig_mode and trig_port.
+            timeout (float): for a triggered collection, the seconds a trigger may keep it
+                waiting (counted again after each burst); None waits as long as it takes. Every
+                wait answers Ctrl-C.
 
         Returns:
             a numpy array of unsigned 16-bit ints.
 
         Raises:
-            zvpy.Error: on an error.
+            zvpy.TimeoutError: when a trigger does not come in time.
+            zvpy.Error: on an error, or while a stream runs on the device.
         """
         self._check_idle()
+        cdef int32_t timeout_ms = _timeout_ms(timeout)
         cdef uint64_t count = nsamples
         cdef uint64_t per_trigger = 0
         cdef ZV_TRIGGER_MODE_t mode = ZV_TRIGGER_NONE
@@ -236,13 +241,18 @@ cdef class Device:
         try:
             with nogil:
                 if collection == _PER_TRIGGER:
-                    status = zv_get_raw_data_per_trigger(dev, samples, count, mode, per_trigger)
+                    status = zv_get_raw_data_per_trigger_timeout(dev, samples, count, mode,
+                                                                 per_trigger, timeout_ms)
                 elif collection == _TRIGGERED:
-                    status = zv_get_raw_data_triggered(dev, samples, count, mode)
+                    status = zv_get_raw_data_triggered_timeout(dev, samples, count, mode,
+                                                               timeout_ms)
                 else:
                     status = zv_get_raw_data(dev, samples, count)
         finally:
             self.collecting = False
+        if status == ZV_ERROR_TIMEOUT and PyErr_Occurred() == NULL:
+            raise TimeoutError("no %s trigger on port %s within %s s" % (
+                str(trig_mode).lower(), str(trig_port).upper(), timeout))
         _check_status(status)
 
         if mask:
@@ -454,3 +464,8 @@ cdef class Device:
 
     def open_stream(self, dtype=None):
         return Stream(self, dtype=dtype)
+
+    def open_raw_stream(self, mask=True):
+        """Returns a zvpy.RawStream of this device's raw sample codes (port bits cleared when
+        mask is true), ready to start."""
+        return RawStream(self, mask=mask)

@@ -9,6 +9,7 @@ from libc.stdint cimport int32_t
 from libcpp.string cimport string
 from zvstream cimport (ZVGenericStream, ZVStream, zv_open_stream_float, zv_open_stream_double,
                        kCalibrationAuto)
+from libc.stdint cimport uint8_t
 
 # Bytes per sample of a float32 stream.
 cdef enum:
@@ -29,7 +30,7 @@ cdef int _record_invalid_device() except -1:
     return 0
 
 
-cdef class Stream:
+cdef class Stream(_ContinuousStream):
     cdef ZVGenericStream *stream
     cdef ZVStream[float] *float_stream
     cdef ZVStream[double] *double_stream
@@ -71,6 +72,8 @@ cdef class Stream:
         else:
             self.stream = double_stream
         self.dtype = chosen
+        self._sample_dtype = chosen
+        self._release_pending = False
         self.device = device
         self.device_releases = device.releases
 
@@ -90,11 +93,57 @@ cdef class Stream:
             self.float_stream = NULL
             self.double_stream = NULL
 
+    cdef void _c_release(self):
+        self._release()
+
     cdef ZVGenericStream *_open(self) except NULL:
-        # The stream object, which close() destroyed.
-        if self.stream == NULL:
+        # The stream object, which close() destroyed (or is about to, once the reads that wait on
+        # other threads have returned).
+        if self.stream == NULL or self._release_pending:
             raise Error("stream is closed")
         return self.stream
+
+    # ---- Continuous streaming (see _ContinuousStream) ----
+
+    cdef int _check_usable(self) except -1:
+        return self._check_device()
+
+    cdef int _c_start(self, double buffer_seconds) except? -1:
+        if self.float_stream != NULL:
+            return self.float_stream.start(buffer_seconds)
+        return self.double_stream.start(buffer_seconds)
+
+    cdef int _c_read(self, void *samples, uint8_t *flags, uint64_t count, int32_t timeout_ms,
+                     zv_block *block) nogil:
+        if self.float_stream != NULL:
+            return self.float_stream.read(count, <float *>samples, flags, timeout_ms, block)
+        return self.double_stream.read(count, <double *>samples, flags, timeout_ms, block)
+
+    cdef int _c_stop(self):
+        if self.float_stream != NULL:
+            self.float_stream.stop()
+        elif self.double_stream != NULL:
+            self.double_stream.stop()
+        return 0
+
+    cdef bint _c_running(self):
+        if self._release_pending:
+            return False
+        if self.float_stream != NULL:
+            return self.float_stream.running()
+        if self.double_stream != NULL:
+            return self.double_stream.running()
+        return False
+
+    cdef uint64_t _c_lost_total(self):
+        if self.float_stream != NULL:
+            return self.float_stream.lost_total()
+        if self.double_stream != NULL:
+            return self.double_stream.lost_total()
+        return 0
+
+    cdef double _c_samplerate(self) except? -1:
+        return self._open().read_samplerate()
 
     cdef bint _auto_mode(self) except -1:
         # In mode "auto" applying the calibration reads the device.
@@ -149,7 +198,13 @@ cdef class Stream:
         return data
 
     def close(self):
-        self._release()
+        """Stops the stream if it runs and frees it; a read blocked on another thread raises
+        Error. Every later call but close raises Error."""
+        self.stop()
+        if self._reads > 0:
+            self._release_pending = True
+        else:
+            self._release()
 
     def acquire(self, nsamples):
         return self._collect(nsamples, False)

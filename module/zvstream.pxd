@@ -4,7 +4,7 @@
 from libc.stdint cimport uint8_t, int32_t, uint64_t
 from libcpp cimport bool as cbool
 from libcpp.string cimport string
-from libzv cimport zv_device, zv_calibration
+from libzv cimport zv_device, zv_calibration, zv_block
 
 cdef extern from "stream/zv_stream.h" nogil:
     cdef cppclass ZVGenericStream:
@@ -32,6 +32,12 @@ cdef extern from "stream/zv_stream.h" nogil:
         int acquire(uint64_t count, T *destination, uint8_t *flags) except +
         int simulate(uint64_t count, T *destination, uint8_t *flags) except +
         double benchmark(int32_t length, int32_t repeats, cbool with_flags) except +
+        int start(double buffer_seconds) except +
+        int read(uint64_t count, T *destination, uint8_t *flags, int32_t timeout_ms,
+                 zv_block *block)
+        int stop()
+        cbool running()
+        uint64_t lost_total()
 
     ZVStream[float] *zv_open_stream_float(zv_device *device)
     ZVStream[double] *zv_open_stream_double(zv_device *device)

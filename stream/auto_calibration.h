@@ -14,5 +14,12 @@
 template <typename T>
 int read_auto_calibration(zv_device *device, double wavelength, int32_t units, T &scale, T &offset);
 
+// Scales a pair in microwatts to the unit W x 10^units and stores it in T, rounded as the stream
+// rounds it (for float: the unit factor and both results to single precision).
+template <typename T>
+void scale_calibration(zv_calibration pair, int32_t units, T &scale, T &offset);
+
+extern template void scale_calibration<float>(zv_calibration, int32_t, float &, float &);
+extern template void scale_calibration<double>(zv_calibration, int32_t, double &, double &);
 extern template int read_auto_calibration<float>(zv_device *, double, int32_t, float &, float &);
 extern template int read_auto_calibration<double>(zv_device *, double, int32_t, double &, double &);

@@ -5,18 +5,26 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
 #include "libzv/acquisition_console.h"
 #include "libzv/acquisition_memory.h"
+#include "libzv/continuous/device_stream.h"
 #include "libzv/errors.h"
+#include "libzv/setting_names.h"
 #include "stream/auto_calibration.h"
 #include "stream/calibrate.h"
 #include "stream/filter_modes.h"
 
 namespace {
 
+// Ring of a one-shot acquisition, in seconds of raw samples: what it needs, within these bounds.
+constexpr double kAcquireBufferSeconds = 1.0;
+constexpr double kAcquireMinimumSeconds = 0.001;
+// Raw samples processed at a time without downsampling: the outputs stay in the caches.
+constexpr int64_t kSpanLimit = 65536;
 // Nyquist fraction of the default cutoff.
 constexpr double kDefaultCutoffFraction = 0.5;
 // Decimation's anti-aliasing cutoff, as a fraction of the raw rate over the factor.
@@ -93,13 +101,31 @@ template <typename T> int ZVStreamImpl<T>::set_calibration_mode(const char *mode
 }
 
 template <typename T> int ZVStreamImpl<T>::set_calibration_mode(const std::string &mode) {
-    const int status = apply_calibration(mode);
-    if (status == 0) calibration_mode_ = mode;
-    return status;
+    return change_calibration([&] {
+        const int status = apply_calibration(mode);
+        if (status == 0) calibration_mode_ = mode;
+        return status;
+    });
 }
 
 template <typename T> int ZVStreamImpl<T>::update_auto_calibration() {
-    return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+    return change_calibration([&] {
+        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+    });
+}
+
+template <typename T>
+template <typename Change>
+int ZVStreamImpl<T>::change_calibration(Change &&change) {
+    std::lock_guard<std::mutex> lock(settings_mutex_);
+    const T scale = state_.calibration_scale;
+    const T offset = state_.calibration_offset;
+    const int status = change();
+    if (state_.calibration_scale != scale)
+        note_change(zv::change::kCalibrationGain, state_.calibration_scale);
+    if (state_.calibration_offset != offset)
+        note_change(zv::change::kCalibrationOffset, state_.calibration_offset);
+    return status;
 }
 
 template <typename T> zv_calibration ZVStreamImpl<T>::read_calibration() {
@@ -108,10 +134,12 @@ template <typename T> zv_calibration ZVStreamImpl<T>::read_calibration() {
 }
 
 template <typename T> int ZVStreamImpl<T>::set_custom_calibration(double scale, double offset) {
-    state_.calibration_scale = static_cast<T>(scale);
-    state_.calibration_offset = static_cast<T>(offset);
-    calibration_mode_ = kCalibrationCustom;
-    return 0;
+    return change_calibration([&] {
+        state_.calibration_scale = static_cast<T>(scale);
+        state_.calibration_offset = static_cast<T>(offset);
+        calibration_mode_ = kCalibrationCustom;
+        return 0;
+    });
 }
 
 template <typename T> int ZVStreamImpl<T>::set_custom_calibration(zv_calibration calibration) {
@@ -119,13 +147,19 @@ template <typename T> int ZVStreamImpl<T>::set_custom_calibration(zv_calibration
 }
 
 template <typename T> int ZVStreamImpl<T>::set_calibration_wavelength(double wavelength) {
-    calibration_wavelength_ = wavelength;
-    return update_auto_calibration();
+    return change_calibration([&] {
+        calibration_wavelength_ = wavelength;
+        note_change(zv::change::kCalibrationWavelength, wavelength);
+        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+    });
 }
 
 template <typename T> int ZVStreamImpl<T>::set_calibration_units(int32_t units) {
-    calibration_units_ = units;
-    return update_auto_calibration();
+    return change_calibration([&] {
+        calibration_units_ = units;
+        note_change(zv::change::kCalibrationUnits, units);
+        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+    });
 }
 
 template <typename T> int ZVStreamImpl<T>::apply_calibration(const std::string &mode) {
@@ -142,6 +176,8 @@ template <typename T> int ZVStreamImpl<T>::apply_calibration(const std::string &
 }
 
 template <typename T> int ZVStreamImpl<T>::set_filter(const std::string &name) {
+    // A running processor is built from the filter mode: changing it means a restart.
+    if (streaming()) return zv::set_error(zv::Error::stream_setting_locked);
     filter_mode_ = name;
     return 0;
 }
@@ -152,13 +188,17 @@ template <typename T> double ZVStreamImpl<T>::read_cutoff() {
 }
 
 template <typename T> int ZVStreamImpl<T>::set_cutoff(double cutoff) {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
     std::lock_guard<std::mutex> lock(processor_mutex_);
     cutoff_ = cutoff;
     if (processor_) processor_->set_params(samplerate_, cutoff);
+    note_change(zv::change::kCutoff, cutoff);
     return 0;
 }
 
 template <typename T> int ZVStreamImpl<T>::set_downsampling(int32_t factor) {
+    // Output positions count in units of the downsampling factor: it stays while streaming.
+    if (streaming()) return zv::set_error(zv::Error::stream_setting_locked);
     if (factor < 1) {
         state_.downsampling = 1;
         return zv::set_error(zv::Error::invalid_downsampling_factor);
@@ -168,6 +208,7 @@ template <typename T> int ZVStreamImpl<T>::set_downsampling(int32_t factor) {
 }
 
 template <typename T> int ZVStreamImpl<T>::set_decimation(int32_t factor) {
+    if (streaming()) return zv::set_error(zv::Error::stream_setting_locked);
     if (factor < 0) return zv::set_error(zv::Error::invalid_decimation_factor);
     if (factor < 2) {
         this->set_filter(kFilterNone);
@@ -189,6 +230,10 @@ template <typename T> int ZVStreamImpl<T>::prepare(ZVStreamSupply<T> *supply) {
     flag_block_ = nullptr;
     out_position_ = 0;
     out_capacity_ = 0;
+    return prepare_processing();
+}
+
+template <typename T> int ZVStreamImpl<T>::prepare_processing() {
     state_.phase = 0;
     {
         std::lock_guard<std::mutex> lock(processor_mutex_);
@@ -225,28 +270,11 @@ template <typename T> int ZVStreamImpl<T>::process_raw(const uint16_t *raw, int 
     }
     if (!out_block_ && running_) fetch_block();
     while (count > 0 && running_) {
-        const int32_t room = out_capacity_ - out_position_;
-        int32_t used;
-        if (state_.downsampling < 2) {
-            used = std::min(room, count);
-            processor_->process(used, raw, out_block_ + out_position_);
-            if (flag_block_) copy_port_levels(raw, used, flag_block_ + out_position_);
-            out_position_ += used;
-        } else {
-            // Process no further than the raw sample that fills the block's last place.
-            const int64_t step = state_.downsampling;
-            const int64_t to_fill = room > 0 ? state_.phase + (room - 1) * step + 1 : 0;
-            used = static_cast<int32_t>(std::min<int64_t>({count, kScratchCapacity, to_fill}));
-            processor_->process(used, raw, scratch_.get());
-            int64_t k = state_.phase;
-            for (; k < used; k += step) {
-                out_block_[out_position_] = scratch_[k];
-                if (flag_block_)
-                    flag_block_[out_position_] = static_cast<uint8_t>(raw[k] >> kPortBitsShift);
-                ++out_position_;
-            }
-            state_.phase = static_cast<int32_t>(k - used);
-        }
+        const Span span = process_span(raw, count, out_block_ + out_position_,
+                                       flag_block_ ? flag_block_ + out_position_ : nullptr,
+                                       out_capacity_ - out_position_);
+        const int32_t used = int32_t(span.raw);
+        out_position_ += int32_t(span.written);
         if (out_position_ >= out_capacity_) {
             const int32_t more = supply_->advance(out_capacity_, lost_);
             lost_ = 0;
@@ -273,6 +301,42 @@ template <typename T> int ZVStreamImpl<T>::process_raw(const uint16_t *raw, int 
 }
 
 template <typename T>
+typename ZVStreamImpl<T>::Span ZVStreamImpl<T>::process_span(const uint16_t *raw, int64_t count,
+                                                             T *out, uint8_t *flags, int64_t room) {
+    Span span{0, 0};
+    while (count > 0 && room > 0) {
+        int32_t used;
+        if (state_.downsampling < 2) {
+            used = static_cast<int32_t>(std::min<int64_t>({room, count, kSpanLimit}));
+            processor_->process(used, raw, out);
+            if (flags) copy_port_levels(raw, used, flags);
+            out += used;
+            if (flags) flags += used;
+            room -= used;
+            span.written += used;
+        } else {
+            // Process no further than the raw sample that fills the last place.
+            const int64_t step = state_.downsampling;
+            const int64_t to_fill = state_.phase + (room - 1) * step + 1;
+            used = static_cast<int32_t>(std::min<int64_t>({count, kScratchCapacity, to_fill}));
+            processor_->process(used, raw, scratch_.get());
+            int64_t k = state_.phase;
+            for (; k < used; k += step) {
+                *out++ = scratch_[k];
+                if (flags) *flags++ = static_cast<uint8_t>(raw[k] >> kPortBitsShift);
+                --room;
+                ++span.written;
+            }
+            state_.phase = static_cast<int32_t>(k - used);
+        }
+        raw += used;
+        count -= used;
+        span.raw += used;
+    }
+    return span;
+}
+
+template <typename T>
 int ZVStreamImpl<T>::sink(const uint16_t *raw, int count, int lost, void *user) {
     return static_cast<ZVStreamImpl<T> *>(user)->process_raw(raw, count, lost);
 }
@@ -292,6 +356,7 @@ template <typename T> int ZVStreamImpl<T>::finish_run(int status) {
 template <typename T> int ZVStreamImpl<T>::run(ZVStreamSupply<T> *supply) {
     if (!supply) return zv::set_error(zv::Error::invalid_parameters);
     if (!device_) return zv::set_error(zv::Error::invalid_device);
+    if (streaming()) return zv::set_error(zv::Error::device_streaming);
     const int status = prepare(supply);
     if (status != 0) return finish_run(status);
     return finish_run(zv_collect(device_, &ZVStreamImpl::sink, this));
@@ -306,14 +371,31 @@ template <typename T> static void advise_destination(T *destination, uint64_t co
 
 template <typename T> int ZVStreamImpl<T>::acquire(uint64_t count, T *destination, uint8_t *flags) {
     if (count > 0 && !destination) return zv::set_error(zv::Error::invalid_parameters);
+    if (!device_) return zv::set_error(zv::Error::invalid_device);
+    if (streaming() || zv::device_streaming(*device_))
+        return zv::set_error(zv::Error::device_streaming);
     advise_destination(destination, count);
-    SimpleStreamSupply<T> supply(destination, flags, count);
-    return run(&supply);
+    // The engine runs on its own thread while this one processes: the two cores work in parallel.
+    // The ring holds what the acquisition needs, up to kAcquireBufferSeconds.
+    const double raw_needed = double(count) * std::max(state_.downsampling, 1);
+    int status =
+        start(std::clamp(raw_needed / samplerate_, kAcquireMinimumSeconds, kAcquireBufferSeconds));
+    if (status != 0) return status;
+    announce_losses_ = true;
+    zv_block block;
+    status = read(count, destination, flags, -1, &block);
+    announce_losses_ = false;
+    stop();
+    // A finished acquire reports its own status: stopping is no failure of it.
+    if (status == 0) zv::set_error(zv::Error::success);
+    return status;
 }
 
 template <typename T>
 int ZVStreamImpl<T>::simulate(uint64_t count, T *destination, uint8_t *flags) {
     if (count > 0 && !destination) return zv::set_error(zv::Error::invalid_parameters);
+    // The processor and its state belong to the running stream's reader.
+    if (streaming()) return zv::set_error(zv::Error::device_streaming);
     advise_destination(destination, count);
     SimpleStreamSupply<T> supply(destination, flags, count);
     const int status = prepare(&supply);
@@ -335,6 +417,10 @@ double ZVStreamImpl<T>::benchmark(int32_t length, int32_t repeats, bool with_fla
         zv::set_error(zv::Error::invalid_parameters);
         return kFailed;
     }
+    if (streaming()) {
+        zv::set_error(zv::Error::device_streaming);
+        return kFailed;
+    }
     std::unique_ptr<NoSupply<T>> supply;
     try {
         supply = std::make_unique<NoSupply<T>>(length, with_flags);
@@ -354,6 +440,131 @@ double ZVStreamImpl<T>::benchmark(int32_t length, int32_t repeats, bool with_fla
     const auto stop = std::chrono::steady_clock::now();
     finish_run(0);
     return std::chrono::duration<double>(stop - start).count();
+}
+
+// ---- Continuous streaming ----
+
+// Hands the acquisition's pieces to the stream's processing, writing into the caller's arrays,
+// and translates gaps and changes from raw positions into output positions.
+template <typename T> class ZVStreamImpl<T>::ContinuousConsumer final : public zv::PieceConsumer {
+  public:
+    ContinuousConsumer(ZVStreamImpl &stream, T *out, uint8_t *flags)
+        : stream_(stream), out_(out), flags_(flags) {}
+
+    void on_gap(const zv_gap &gap, zv::BlockEvents &events) override {
+        // Kept raw positions are the multiples of the downsampling factor.
+        const uint64_t step =
+            uint64_t(stream_.state_.downsampling < 2 ? 1 : stream_.state_.downsampling);
+        const uint64_t first = (gap.index + step - 1) / step;
+        const uint64_t end = gap.index + gap.lost;
+        const uint64_t after = (end + step - 1) / step;
+        events.gaps.push_back(zv_gap{first, after - first, gap.kind});
+        stream_.lost_outputs_ += after - first;
+        stream_.next_output_ = after;
+        stream_.state_.phase = int32_t(after * step - end);
+        if (stream_.announce_losses_) zv::console::data_loss_warning();
+    }
+
+    void on_change(const zv_setting_change &change, zv::BlockEvents &events) override {
+        events.changes.push_back(change);
+        events.changes.back().index = stream_.next_output_;
+        // The stored calibration in force follows the gain.
+        if (std::strcmp(change.name, zv::change::kFeatures[ZV_FEATURE_HIGHGAIN]) == 0 &&
+            stream_.calibration_mode_ == kCalibrationAuto) {
+            std::lock_guard<std::mutex> lock(stream_.settings_mutex_);
+            stream_.apply_calibration(stream_.calibration_mode_);
+        }
+    }
+
+    Used consume(const zv::RingPiece &piece, uint64_t room, bool first_of_read,
+                 uint64_t &first_output) override {
+        std::lock_guard<std::mutex> lock(stream_.settings_mutex_);
+        if (first_of_read) first_output = stream_.next_output_;
+        stream_.take_stream_changes(events_of_read());
+        const Span span =
+            stream_.process_span(piece.samples, int64_t(piece.count), out_, flags_, int64_t(room));
+        out_ += span.written;
+        if (flags_) flags_ += span.written;
+        stream_.next_output_ += uint64_t(span.written);
+        return {size_t(span.raw), uint64_t(span.written)};
+    }
+
+    uint64_t raw_for(uint64_t outputs) const override {
+        return outputs * uint64_t(std::max(stream_.state_.downsampling, 1));
+    }
+
+  private:
+    zv::BlockEvents &events_of_read() { return stream_.events_; }
+
+    ZVStreamImpl &stream_;
+    T *out_;
+    uint8_t *flags_;
+};
+
+template <typename T> void ZVStreamImpl<T>::take_stream_changes(zv::BlockEvents &events) {
+    for (zv_setting_change &change : stream_changes_) {
+        change.index = next_output_;
+        events.changes.push_back(change);
+    }
+    stream_changes_.clear();
+}
+
+template <typename T> void ZVStreamImpl<T>::note_change(const char *name, double value) {
+    if (!streaming()) return;
+    zv_setting_change change{};
+    std::strncpy(change.name, name, sizeof change.name - 1);
+    change.value = value;
+    stream_changes_.push_back(change);
+}
+
+template <typename T> int ZVStreamImpl<T>::start(double buffer_seconds) {
+    if (!device_) return zv::set_error(zv::Error::invalid_device);
+    if (streaming()) return zv::set_error(zv::Error::stream_already_running);
+    if (!(buffer_seconds > 0)) return zv::set_error(zv::Error::invalid_parameters);
+    {
+        std::lock_guard<std::mutex> lock(settings_mutex_);
+        if (int status = prepare_processing()) return status;
+    }
+    auto acquisition = zv::ContinuousAcquisition::start(device_, buffer_seconds);
+    if (!acquisition) return zv_get_error();
+    acquisition_ = std::move(acquisition);
+    streaming_ = true;
+    next_output_ = 0;
+    lost_outputs_ = 0;
+    stream_changes_.clear();
+    return 0;
+}
+
+template <typename T>
+int ZVStreamImpl<T>::read(uint64_t count, T *destination, uint8_t *flags, int32_t timeout_ms,
+                          zv_block *block) {
+    if (block == nullptr || (destination == nullptr && count > 0))
+        return zv::set_error(zv::Error::invalid_parameters);
+    if (!streaming()) {
+        *block = zv_block{};
+        return zv::set_error(zv::Error::stream_not_running);
+    }
+    ContinuousConsumer consumer(*this, destination, flags);
+    const uint64_t step = uint64_t(state_.downsampling < 2 ? 1 : state_.downsampling);
+    return zv::read_block(acquisition_.get(), consumer, count, timeout_ms, step, *block, events_);
+}
+
+template <typename T> int ZVStreamImpl<T>::stop() {
+    if (acquisition_) acquisition_->stop();
+    streaming_ = false;
+    return 0;
+}
+
+template <typename T> bool ZVStreamImpl<T>::running() {
+    return streaming() && acquisition_->device_attached() && !acquisition_->ring().finished();
+}
+
+template <typename T> uint64_t ZVStreamImpl<T>::lost_total() {
+    return lost_outputs_;
+}
+
+template <typename T> ZVStreamImpl<T>::~ZVStreamImpl() {
+    stop();
 }
 
 template class ZVStreamImpl<float>;

@@ -7,7 +7,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "libzv/continuous/block_reader.h"
 #include "stream/processor.h"
 #include "stream/zv_stream.h"
 
@@ -51,6 +53,13 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     int run(ZVStreamSupply<T> *supply) override;
     int simulate(uint64_t count, T *destination, uint8_t *flags) override;
     double benchmark(int32_t length, int32_t repeats, bool with_flags) override;
+    int start(double buffer_seconds) override;
+    int read(uint64_t count, T *destination, uint8_t *flags, int32_t timeout_ms,
+             zv_block *block) override;
+    int stop() override;
+    bool running() override;
+    uint64_t lost_total() override;
+    ~ZVStreamImpl() override;
 
     // Starts a run into supply: builds a fresh processor from the filter mode and applies the
     // calibration mode. Returns 0 or the error that prevents the run.
@@ -67,6 +76,26 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     int32_t phase() const { return state_.phase; }
 
   private:
+    class ContinuousConsumer;
+    // Outputs written and raw samples used by process_span.
+    struct Span {
+        int64_t raw;
+        int64_t written;
+    };
+    // Processes raw samples into at most `room` outputs (downsampled with the running phase),
+    // stopping once they are written; reports the raw samples used.
+    Span process_span(const uint16_t *raw, int64_t count, T *out, uint8_t *flags, int64_t room);
+    // Builds the processor and applies the calibration mode for a run or a continuous start.
+    int prepare_processing();
+    // A setting of the stream changed: a running stream notes it at the reader's place
+    // (settings_mutex_ held).
+    void note_change(const char *name, double value);
+    // Hands the noted changes to the read in progress, at its current output position.
+    void take_stream_changes(zv::BlockEvents &events);
+    bool streaming() const { return acquisition_ != nullptr && streaming_; }
+    // Runs a change of the calibration under the settings lock and notes the gain and offset
+    // that result, if they changed.
+    template <typename Change> int change_calibration(Change &&change);
     int apply_calibration(const std::string &mode);
     // Takes the supply's next block; a block it cannot hand out ends the run.
     void fetch_block();
@@ -96,6 +125,20 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     uint8_t *flag_block_ = nullptr;
     std::unique_ptr<T[]> scratch_;
     ProcessingState<T> state_;
+
+    // Continuous streaming: the acquisition of the last start (kept after stop for its loss
+    // count), and what the reader has produced so far.
+    std::unique_ptr<zv::ContinuousAcquisition> acquisition_;
+    bool streaming_ = false;
+    // Held by the reader while it processes, and by the setters that change what processing
+    // reads (calibration, cutoff), so a change from another thread falls between two pieces.
+    std::mutex settings_mutex_;
+    // Changes of the stream's own settings not yet handed to a reader.
+    std::vector<zv_setting_change> stream_changes_;
+    uint64_t next_output_ = 0;     // output position of the next sample read
+    uint64_t lost_outputs_ = 0;    // output samples lost since start
+    bool announce_losses_ = false; // one-shot acquisitions print the data-loss line
+    zv::BlockEvents events_;
 };
 
 extern template class ZVStreamImpl<float>;

@@ -112,6 +112,24 @@ template <typename T> class ZV_API ZVStream : public ZVGenericStream {
     // length elements; negative on failure (invalid arguments: error 48; no memory: 49; no
     // processor for the filter mode: its error).
     virtual double benchmark(int32_t length, int32_t repeats, bool with_flags) = 0;
+
+    // ---- Continuous streaming (libzv.h, "Continuous streams") ----
+    // Starts continuous acquisition with the settings in force: a fresh processor and the
+    // calibration mode applied, the engine on a thread of its own, buffer_seconds (> 0) of raw
+    // samples in its ring. While the stream runs, the filter and the downsampling cannot change
+    // (57); the cutoff and the calibration can, from any thread, and take effect at the reader's
+    // next piece of samples, noted in the block where they do.
+    virtual int start(double buffer_seconds) = 0;
+    // Reads the next count processed samples (and their port levels into flags when not null),
+    // processing on the calling thread; statuses as zv_raw_stream_read. Positions in the block
+    // are output positions (lost samples counted), index / read_samplerate() seconds from start.
+    virtual int read(uint64_t count, T *destination, uint8_t *flags, int32_t timeout_ms,
+                     zv_block *block) = 0;
+    // Stops streaming and leaves the detector idle; stopping a stopped stream does nothing.
+    virtual int stop() = 0;
+    virtual bool running() = 0;
+    // Output samples lost since start.
+    virtual uint64_t lost_total() = 0;
 };
 
 // ---- A supply that fills one array ----

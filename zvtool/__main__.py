@@ -2,14 +2,16 @@
 import argparse
 import sys
 
-from zvtool.commands import bench, capture, info, list_devices, setup
+from zvtool.commands import (bench, capture, info, list_devices, monitor, plot, repair, scope,
+                             setup, show)
 
-COMMANDS = (list_devices, info, capture, bench, setup)
+COMMANDS = (list_devices, info, capture, monitor, scope, show, plot, repair, bench, setup)
 
 DESCRIPTION = """\
 Work with HLM25 USB photodetectors: list them, show their identity and calibrations,
-capture raw, calibrated or processed samples, measure processing speed, and set up
-USB permissions."""
+capture raw, calibrated or processed samples, watch the power in a terminal or the trace
+and spectrum in a web browser, read recordings, measure processing speed, and set up USB
+permissions."""
 
 EPILOG = """\
 Every command takes --simulate to use a simulated HLM25 (no hardware needed).
@@ -20,6 +22,10 @@ examples:
   zv info
   zv capture 100000 --calibrated --plot trace.png
   zv capture 100000 --simulate --decimate 8 --units mW --out power.npy
+  zv show run.h5
+  zv plot run.h5 --out run.png --start 10 --stop 11
+  zv monitor --simulate
+  zv scope --simulate
   sudo zv setup"""
 
 SIMULATE_HELP = ("attach a simulated HLM25 (a 1 MHz modulated laser with noise and a pulse "

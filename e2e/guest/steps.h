@@ -35,5 +35,8 @@ void check_data_loss(Report &report, Attached &a);
 // Unplugs `a` during a collection (its server does), then waits for it to come back; `other`
 // stays attached meanwhile.
 void check_unplug(Report &report, Attached &a, Attached &other);
+// A continuous raw stream of twenty seconds and more, ended by the server unplugging `a`; leaves
+// `a` closed.
+void check_continuous_read(Report &report, Attached &a);
 
 } // namespace zve2e

@@ -39,6 +39,12 @@ int read_block(ContinuousAcquisition *acq, PieceConsumer &consumer, uint64_t wan
                 consumer.consume(piece, wanted - got, got == 0, first_output);
             ring.release(used.raw);
             got += used.written;
+            // Samples that are always there (a detector paced by its reader) never make the
+            // read wait, so the interrupt check is asked here too.
+            if (interrupt_requested()) {
+                status = set_error(Error::interrupted);
+                break;
+            }
             continue;
         }
         int32_t left = -1;
@@ -46,7 +52,8 @@ int read_block(ContinuousAcquisition *acq, PieceConsumer &consumer, uint64_t wan
             const auto ms = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             left = int32_t(std::max<int64_t>(ms.count(), 0));
         }
-        const SampleRing::Wait why = ring.wait_readable(left, interrupted);
+        const uint64_t raw = consumer.raw_for(wanted - got);
+        const SampleRing::Wait why = ring.wait_readable(size_t(raw), left, interrupted);
         if (why == SampleRing::Wait::ready) continue;
         if (why == SampleRing::Wait::timed_out) {
             status = set_error(Error::timed_out);

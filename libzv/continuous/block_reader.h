@@ -38,6 +38,8 @@ class PieceConsumer {
     };
     virtual Used consume(const RingPiece &piece, uint64_t room, bool first_of_read,
                          uint64_t &first_output) = 0;
+    // Raw samples that make `outputs` outputs (what a read waits for).
+    virtual uint64_t raw_for(uint64_t outputs) const { return outputs; }
 };
 
 // Reads `wanted` outputs (see zv_raw_stream_read for statuses). samplerate_divisor turns an output

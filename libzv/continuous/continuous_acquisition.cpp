@@ -89,10 +89,7 @@ std::unique_ptr<ContinuousAcquisition> ContinuousAcquisition::start(zv_device *d
         set_error(Error::out_of_memory);
         return nullptr;
     }
-    if (!claim_device_stream(*dev, acq.get())) {
-        set_error(Error::stream_already_running);
-        return nullptr;
-    }
+    if (!claim_device_stream(*dev, acq.get())) return nullptr;
     try {
         acq->thread_ = std::thread(&ContinuousAcquisition::run, acq.get());
     } catch (const std::system_error &) {
@@ -106,7 +103,8 @@ std::unique_ptr<ContinuousAcquisition> ContinuousAcquisition::start(zv_device *d
 void ContinuousAcquisition::run() {
     ignore_interrupts_on_this_thread();
     StopControl control(stop_requested_);
-    const int status = collect(*dev_->transport, &ContinuousAcquisition::sink, this, control);
+    const int status =
+        collect(*dev_.load()->transport, &ContinuousAcquisition::sink, this, control);
     if (pending_.active) settle_loss();
     ring_.finish(status, status != 0 ? zv_get_error_string() : "");
 }
@@ -161,7 +159,16 @@ void ContinuousAcquisition::settle_loss() {
 
 double ContinuousAcquisition::unix_time_of(uint64_t position) {
     std::lock_guard<std::mutex> lock(clock_mutex_);
-    return clock_.time_of(position) + unix_offset_;
+    double time = clock_.time_of(position) + unix_offset_;
+    // The model's anchor moves when an arrival with less delay comes (and a detector without a
+    // clock has no true times at all): later positions never get earlier times than reported.
+    if (have_reported_ && position >= reported_position_)
+        time = std::max(time, reported_time_ +
+                                  double(position - reported_position_) / clock_.samplerate());
+    have_reported_ = true;
+    reported_position_ = position;
+    reported_time_ = time;
+    return time;
 }
 
 void ContinuousAcquisition::stop() {
@@ -171,7 +178,7 @@ void ContinuousAcquisition::stop() {
     ring_.stop();
     if (thread_.joinable()) thread_.join();
     joined_ = true;
-    if (dev_ != nullptr) release_device_stream(*dev_, this);
+    if (zv_device *dev = dev_.load()) release_device_stream(*dev, this);
 }
 
 void ContinuousAcquisition::detach_device() {

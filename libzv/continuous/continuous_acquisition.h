@@ -34,7 +34,7 @@ class ContinuousAcquisition {
     void stop();
     // The detector record is being closed under a running stream: stop, and forget the record.
     void detach_device();
-    bool device_attached() const { return dev_ != nullptr; }
+    bool device_attached() const { return dev_.load() != nullptr; }
 
   private:
     ContinuousAcquisition(zv_device *dev, size_t capacity, bool paced_by_host, double samplerate);
@@ -46,7 +46,8 @@ class ContinuousAcquisition {
     // reader have the samples held back behind it.
     void settle_loss();
 
-    zv_device *dev_;
+    // Null once the record was closed under the stream (detach_device).
+    std::atomic<zv_device *> dev_;
     const bool paced_by_host_;
     // The largest packet seen (samples): a reported loss took at least one packet.
     uint32_t packet_samples_ = 0;
@@ -54,6 +55,10 @@ class ContinuousAcquisition {
     LossClock clock_; // producer's; unix_time_of reads it under clock_mutex_
     std::mutex clock_mutex_;
     double unix_offset_; // UNIX time minus steady-clock time, taken at start
+    // The last time handed out, for the position it was handed out for.
+    bool have_reported_ = false;
+    uint64_t reported_position_ = 0;
+    double reported_time_ = 0;
 
     // A detector-reported loss waiting for its size: samples after it are held back.
     struct PendingLoss {

@@ -1,6 +1,7 @@
 #include "device_stream.h"
 
 #include "continuous_acquisition.h"
+#include "libzv/errors.h"
 
 namespace zv {
 
@@ -17,9 +18,23 @@ void note_setting(zv_device *dev, const char *name, double value) {
 
 bool claim_device_stream(zv_device &dev, ContinuousAcquisition *acq) {
     std::lock_guard<std::mutex> lock(dev.stream_mutex);
-    if (dev.stream != nullptr) return false;
+    if (dev.stream != nullptr) return set_error(Error::stream_already_running), false;
+    if (dev.collecting) return set_error(Error::device_collecting), false;
     dev.stream = acq;
     return true;
+}
+
+bool begin_collection(zv_device &dev) {
+    std::lock_guard<std::mutex> lock(dev.stream_mutex);
+    if (dev.stream != nullptr) return set_error(Error::device_streaming), false;
+    if (dev.collecting) return set_error(Error::device_collecting), false;
+    dev.collecting = true;
+    return true;
+}
+
+void end_collection(zv_device &dev) {
+    std::lock_guard<std::mutex> lock(dev.stream_mutex);
+    dev.collecting = false;
 }
 
 void release_device_stream(zv_device &dev, ContinuousAcquisition *acq) {

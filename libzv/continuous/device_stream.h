@@ -13,8 +13,13 @@ bool device_streaming(zv_device &dev);
 // Notes a setting change in the samples of the detector's running stream, if any.
 void note_setting(zv_device *dev, const char *name, double value);
 
-// Registers acq as the detector's stream; false (and nothing changed) when one is registered.
+// Registers acq as the detector's stream; false with the error stored (and nothing changed) when
+// a stream is registered or a one-shot collection runs.
 bool claim_device_stream(zv_device &dev, ContinuousAcquisition *acq);
+// Marks a one-shot collection on the detector; false with the error stored when a stream or
+// another collection has the stream endpoint. end_collection ends the mark.
+bool begin_collection(zv_device &dev);
+void end_collection(zv_device &dev);
 // Unregisters acq if it is the detector's stream.
 void release_device_stream(zv_device &dev, ContinuousAcquisition *acq);
 

@@ -25,8 +25,11 @@ uint16_t *allocate_samples(size_t capacity) {
         (capacity * sizeof(uint16_t) + kHugePageSize - 1) / kHugePageSize * kHugePageSize;
     void *block = std::aligned_alloc(kHugePageSize, bytes);
     if (block == nullptr) throw std::bad_alloc();
-    // The ring is written over and over: huge pages spare the first round most of its faults.
+    // Touched here, before streaming starts: a page fault on the acquisition thread (worse, a
+    // huge page the kernel must first compact memory for) could hold it past the detector's
+    // FIFO. Huge pages make the touching itself quick.
     advise_huge_pages(block, bytes);
+    std::memset(block, 0, bytes);
     return static_cast<uint16_t *>(block);
 }
 
@@ -91,12 +94,15 @@ bool SampleRing::push(const uint16_t *samples, size_t count) {
 
 void SampleRing::publish_locked() {
     published_ = written_.load(std::memory_order_relaxed);
-    readable_.notify_all();
+    if (reader_wants_ > 0 &&
+        published_ - released_.load(std::memory_order_relaxed) >= reader_wants_)
+        readable_.notify_all();
 }
 
 void SampleRing::hold() {
     std::lock_guard<std::mutex> lock(mutex_);
     held_ = true;
+    readable_.notify_all(); // a reader waiting for more takes what is there
 }
 
 void SampleRing::publish() {
@@ -167,25 +173,49 @@ uint64_t SampleRing::lost_total() const {
     return lost_total_;
 }
 
-SampleRing::Wait SampleRing::wait_readable(int32_t timeout_ms, bool (*interrupted)()) {
+SampleRing::Wait SampleRing::wait_readable(size_t wanted, int32_t timeout_ms,
+                                           bool (*interrupted)()) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+    wanted = std::clamp<size_t>(wanted, 1, std::max<size_t>(capacity_ / 2, 1));
     std::unique_lock<std::mutex> lock(mutex_);
+    Wait why;
     for (;;) {
-        if (stopped_) return Wait::stopped;
-        if (published_ > released_.load(std::memory_order_relaxed)) return Wait::ready;
-        if (finished_) return Wait::finished;
+        const uint64_t readable = published_ - released_.load(std::memory_order_relaxed);
+        if (stopped_) {
+            why = Wait::stopped;
+            break;
+        }
+        // An acquisition that ended, or a producer holding samples back, adds nothing more for
+        // now: what is there is all there will be.
+        if (readable >= wanted || (readable > 0 && (finished_ || held_))) {
+            why = Wait::ready;
+            break;
+        }
+        if (finished_) {
+            why = Wait::finished;
+            break;
+        }
         const auto now = Clock::now();
-        if (timeout_ms >= 0 && now >= deadline) return Wait::timed_out;
+        if (timeout_ms >= 0 && now >= deadline) {
+            why = readable > 0 ? Wait::ready : Wait::timed_out;
+            break;
+        }
         auto until = now + kReaderPoll;
         if (timeout_ms >= 0) until = std::min(until, deadline);
+        reader_wants_ = wanted;
         readable_.wait_until(lock, until);
+        reader_wants_ = 0;
         if (interrupted != nullptr) {
             lock.unlock();
             const bool stop = interrupted();
             lock.lock();
-            if (stop) return Wait::interrupted;
+            if (stop) {
+                why = Wait::interrupted;
+                break;
+            }
         }
     }
+    return why;
 }
 
 RingPiece SampleRing::take() {

@@ -82,9 +82,11 @@ class SampleRing {
     uint64_t lost_total() const;
 
     // ---- Consumer (the reading thread) ----
-    // Waits until a sample is readable, up to timeout_ms (negative: no limit), polling
-    // `interrupted` (may be null) every few tens of milliseconds.
-    Wait wait_readable(int32_t timeout_ms, bool (*interrupted)());
+    // Waits until `wanted` samples (at most half the ring) are readable, up to timeout_ms
+    // (negative: no limit), polling `interrupted` (may be null) every few tens of milliseconds.
+    // Returns ready also when fewer than wanted are there as the time-out passes. The producer
+    // wakes the reader only once its samples are there, not at every packet.
+    Wait wait_readable(size_t wanted, int32_t timeout_ms, bool (*interrupted)());
     // The run of readable samples at the read position (empty when there is none), with the
     // marks at its start; those marks are handed out once.
     RingPiece take();
@@ -119,6 +121,8 @@ class SampleRing {
     mutable std::mutex mutex_;
     std::condition_variable readable_, writable_;
     uint64_t published_ = 0;
+    // What a waiting reader waits for (0: nobody waits).
+    size_t reader_wants_ = 0;
     std::deque<Mark> marks_;
     // An overflow in progress: consecutive dropped packets make one gap.
     bool overflowing_ = false;

@@ -1,6 +1,6 @@
 /* A C program (compiled as C) that links against libzv.so and calls every function libzv.h
  * declares, on a simulated detector, checking that each does its job. check_exports.py checks
- * that none is left out. */
+ * that none is left out. Usage: every_function DIRECTORY (where its recordings are written). */
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
@@ -159,34 +159,151 @@ static void acquisition(zv_device *dev) {
     CHECK(zv_get_raw_data_per_trigger(dev, samples, 10, ZV_TRIGGER_S_HIGH, 3) == 0);
     CHECK((samples[8] & 0x4000) && samples[9] == 0); /* three whole bursts */
     CHECK(zv_port_drive(dev, ZV_PORT_S, 0) == 0);
+
+    /* Port S low: a trigger on "S high" never comes. */
+    CHECK(zv_get_raw_data_triggered_timeout(dev, samples, 100, ZV_TRIGGER_S_HIGH, 100) ==
+          ZV_ERROR_TIMEOUT);
+    CHECK(strcmp(zv_get_error_string(), "timed out waiting for the trigger") == 0);
+    CHECK(zv_get_raw_data_per_trigger_timeout(dev, samples, 10, ZV_TRIGGER_S_HIGH, 5, 100) ==
+          ZV_ERROR_TIMEOUT);
+    CHECK(zv_get_raw_data_triggered_timeout(dev, samples, 100, ZV_TRIGGER_S_LOW, 100) == 0);
+    CHECK(zv_get_raw_data_per_trigger_timeout(dev, samples, 10, ZV_TRIGGER_S_LOW, 5, 100) == 0);
 }
 
-static void continuous(zv_device *dev) {
-    uint16_t samples[4096];
-    uint8_t flags[4096];
+/* A raw stream read into a raw recording, a float stream into a processed one, both read back. */
+static void continuous_and_recordings(zv_device *dev, const char *directory) {
+    enum { N = 4096 };
+    static uint16_t samples[N], stored[N];
+    static uint8_t flags[N];
+    static float powers[N], floats[N], stored_floats[N];
+    static double doubles[N];
+    char raw_path[512], float_path[512];
+    snprintf(raw_path, sizeof raw_path, "%s/every_function_raw.h5", directory);
+    snprintf(float_path, sizeof float_path, "%s/every_function_float.h5", directory);
     zv_block block;
-    zv_raw_stream *stream = zv_raw_stream_open(dev, true);
-    CHECK(stream != NULL);
-    if (stream == NULL) return;
-    CHECK(zv_raw_stream_start(stream, 0.05) == 0);
-    CHECK(zv_raw_stream_running(stream));
-    CHECK(zv_raw_stream_read(stream, samples, flags, 4096, 2000, &block) == 0);
-    CHECK(block.index == 0 && block.count == 4096);
-    CHECK(is_ramp(samples, 4096));
-    CHECK(zv_raw_stream_lost_total(stream) == block.lost);
-    CHECK(zv_raw_stream_stop(stream) == 0);
-    CHECK(!zv_raw_stream_running(stream));
-    zv_raw_stream_close(stream);
 
-    zv_stream_float *floats = zv_open_stream_float(dev);
-    zv_stream_double *doubles = zv_open_stream_double(dev);
-    CHECK(floats != NULL && doubles != NULL);
+    zv_recording_info info;
+    CHECK(zv_recording_describe(dev, 0.0, &info) == 0);
+    CHECK(strcmp(info.serial, "HLM25-S00001IC") == 0 && info.device_samplerate == 80e6);
+    zv_recording_writer *writer = zv_recording_writer_open(raw_path, &info, ZV_RECORDING_RAW, true);
+    CHECK(writer != NULL);
+
+    zv_raw_stream *raw = zv_raw_stream_open(dev, true);
+    CHECK(raw != NULL);
+    if (raw == NULL || writer == NULL) return;
+    CHECK(zv_raw_stream_start(raw, 0.05) == 0);
+    CHECK(zv_raw_stream_running(raw));
+    CHECK(zv_raw_stream_read(raw, samples, flags, N, 2000, &block) == 0);
+    CHECK(block.index == 0 && block.count == N);
+    CHECK(is_ramp(samples, N));
+    CHECK(zv_raw_stream_lost_total(raw) == block.lost);
+    CHECK(zv_recording_writer_append_raw(writer, samples, &block) == 0);
+    CHECK(zv_raw_stream_stop(raw) == 0);
+    CHECK(!zv_raw_stream_running(raw));
+    zv_raw_stream_close(raw);
+    CHECK(zv_recording_writer_flush(writer) == 0);
+    CHECK(zv_recording_writer_samples(writer) == N && zv_recording_writer_lost(writer) == 0);
+    CHECK(zv_recording_writer_close(writer) == 0);
+
+    /* The processed streams, on the same ramp: calibration "auto" with the detector's pairs, which
+     * are unprogrammed (1, 0), gives the codes themselves. */
+    zv_stream_float *fs = zv_open_stream_float(dev);
+    zv_stream_double *ds = zv_open_stream_double(dev);
+    CHECK(fs != NULL && ds != NULL);
     CHECK(zv_open_stream_float(NULL) == NULL && zv_get_error() == ZV_ERROR_INVALID_DEVICE);
-    delete_processed_streams(floats, doubles);
+    if (fs == NULL || ds == NULL) return;
+    CHECK(zv_stream_float_start(fs, 0.05) == 0);
+    CHECK(zv_stream_float_running(fs));
+    CHECK(zv_stream_float_read(fs, floats, NULL, N, 2000, &block) == 0 && block.count == N);
+    CHECK(zv_stream_float_lost_total(fs) == 0);
+    CHECK(zv_stream_float_stop(fs) == 0 && !zv_stream_float_running(fs));
+    for (int i = 1; i < N; ++i)
+        if (floats[i] != fmodf(floats[i - 1] + 1.0f, 16384.0f)) {
+            CHECK(!"the float stream follows the ramp");
+            break;
+        }
+    writer = zv_recording_writer_open(float_path, &info, ZV_RECORDING_FLOAT32, true);
+    CHECK(writer != NULL);
+    if (writer != NULL) {
+        CHECK(zv_recording_writer_append_float(writer, floats, &block) == 0);
+        CHECK(zv_recording_writer_close(writer) == 0);
+    }
+    zv_stream_float_close(fs);
+    CHECK(zv_stream_double_start(ds, 0.05) == 0);
+    CHECK(zv_stream_double_running(ds));
+    CHECK(zv_stream_double_read(ds, doubles, NULL, 100, 2000, &block) == 0 && block.count == 100);
+    CHECK(zv_stream_double_lost_total(ds) == 0);
+    CHECK(zv_stream_double_stop(ds) == 0 && !zv_stream_double_running(ds));
+    zv_stream_double_close(ds);
+
+    /* Read back: the samples, their power through the recorded calibration, the tables. */
+    zv_recording *rec = zv_recording_open(raw_path);
+    CHECK(rec != NULL);
+    if (rec == NULL) return;
+    CHECK(zv_recording_refresh(rec) == 0);
+    CHECK(zv_recording_length(rec) == N && zv_recording_kind(rec) == ZV_RECORDING_RAW);
+    CHECK(zv_recording_state(rec) == ZV_RECORDING_CLOSED);
+    zv_recording_info read_info;
+    CHECK(zv_recording_get_info(rec, &read_info) == 0 &&
+          strcmp(read_info.serial, info.serial) == 0);
+    zv_recording_attribute attribute;
+    CHECK(zv_recording_attribute_count(rec) > 0);
+    CHECK(zv_recording_get_attribute(rec, 0, &attribute) == 0 && attribute.name != NULL);
+    zv_gap gap;
+    zv_setting_change change;
+    CHECK(zv_recording_gap_count(rec) == 0 && zv_recording_get_gaps(rec, 0, 0, &gap) == 0);
+    CHECK(zv_recording_change_count(rec) == 0 && zv_recording_get_changes(rec, 0, 0, &change) == 0);
+    CHECK(zv_recording_read_raw(rec, 0, N, stored) == 0 &&
+          memcmp(stored, samples, sizeof stored) == 0);
+    CHECK(zv_recording_read_raw(rec, 1, N, stored) == ZV_ERROR_INVALID_ARGUMENT);
+    CHECK(zv_recording_read_power(rec, 0, N, -6, powers) == 0);
+    CHECK(powers[10] == (float)(samples[10] & 0x3FFF));
+    CHECK(zv_recording_read_float(rec, 0, 1, powers) == ZV_ERROR_INVALID_ARGUMENT);
+    zv_recording_close(rec);
+    rec = zv_recording_open(float_path);
+    CHECK(rec != NULL);
+    if (rec != NULL) {
+        CHECK(zv_recording_kind(rec) == ZV_RECORDING_FLOAT32);
+        CHECK(zv_recording_read_float(rec, 0, N, stored_floats) == 0);
+        CHECK(memcmp(stored_floats, floats, sizeof floats) == 0);
+        zv_recording_close(rec);
+    }
+    CHECK(zv_recording_repair(raw_path) == 0); /* a closed recording stays as it is */
+    CHECK(zv_recording_open("/nonexistent/recording.h5") == NULL);
+    CHECK(zv_get_error() == ZV_ERROR_FILE && strstr(zv_get_error_string(), "/nonexistent") != NULL);
+    remove(raw_path);
+    remove(float_path);
 }
 
-int main(void) {
+static void helpers(void) {
+    int32_t exponent = 0;
+    CHECK(zv_power_unit_exponent("nW", &exponent) == 0 && exponent == -9);
+    CHECK(zv_power_unit_exponent("kW", &exponent) == ZV_ERROR_INVALID_ARGUMENT);
+    CHECK(strcmp(zv_loss_kind_name(ZV_LOSS_DEVICE), "device") == 0);
+    CHECK(strcmp(zv_loss_kind_name(ZV_LOSS_OVERFLOW), "overflow") == 0);
+
+    /* The envelope of a ramp in 4 columns: each column's first and last sample. */
+    uint16_t words[16], wmin[4], wmax[4];
+    float fl[16], fmin[4], fmax[4];
+    double db[16], dmin[4], dmax[4];
+    for (int i = 0; i < 16; ++i) {
+        words[i] = (uint16_t)i;
+        fl[i] = (float)i;
+        db[i] = -i;
+    }
+    CHECK(zv_envelope_uint16(words, 16, 4, wmin, wmax) == 0 && wmin[1] == 4 && wmax[1] == 7);
+    CHECK(zv_envelope_float(fl, 16, 4, fmin, fmax) == 0 && fmin[3] == 12 && fmax[3] == 15);
+    CHECK(zv_envelope_double(db, 16, 4, dmin, dmax) == 0 && dmin[0] == -3 && dmax[0] == 0);
+    CHECK(zv_envelope_double(db, 16, 0, dmin, dmax) == ZV_ERROR_INVALID_ARGUMENT);
+}
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: every_function DIRECTORY\n");
+        return 2;
+    }
     errors_and_versions();
+    helpers();
     if (attach_simulated_detector() != 0) {
         fprintf(stderr, "could not attach a simulated detector\n");
         return 1;
@@ -197,7 +314,7 @@ int main(void) {
         ports(dev);
         calibrations(dev);
         acquisition(dev);
-        continuous(dev);
+        continuous_and_recordings(dev, argv[1]);
         CHECK(zv_reset(dev) == 0);
         zv_close(dev);
     }

@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "sim/simulator.h"
-#include "stream/zv_stream.h"
 
 int attach_simulated_detector(void) {
     try {
@@ -16,9 +15,4 @@ int attach_simulated_detector(void) {
 
 void detach_simulated_detectors(void) {
     zvsim::detach_all();
-}
-
-void delete_processed_streams(zv_stream_float *floats, zv_stream_double *doubles) {
-    delete floats;
-    delete doubles;
 }

@@ -3,8 +3,6 @@
 #ifndef ZV_TESTS_C_SIMULATED_DETECTOR_H
 #define ZV_TESTS_C_SIMULATED_DETECTOR_H
 
-#include "libzv/libzv.h"
-
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -13,10 +11,6 @@ extern "C" {
  * 14 bits, firmware 1.0.2, an InGaAs photodiode); returns 0, or -1 when it cannot. */
 int attach_simulated_detector(void);
 void detach_simulated_detectors(void);
-
-/* Frees processed streams through their C++ interface (the C functions that close them are not
- * yet defined). */
-void delete_processed_streams(zv_stream_float *floats, zv_stream_double *doubles);
 
 #ifdef __cplusplus
 }

@@ -36,7 +36,8 @@ def test_every_command_has_clear_help(capsys):
         main(["--help"])
     assert exit.value.code == 0
     out = capsys.readouterr().out
-    for command in ("list", "info", "capture", "bench", "setup"):
+    for command in ("list", "info", "capture", "monitor", "scope", "show", "plot", "repair",
+                    "bench", "setup"):
         assert command in out
         with pytest.raises(SystemExit):
             main([command, "--help"])
@@ -176,7 +177,7 @@ def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
         import sys
         from zvtool.__main__ import main
         print("starting", flush=True)
-        code = main(["capture", "2000000000", "--simulate", "--block", "1000000"])
+        code = main(["capture", "2000000000", "--simulate"])
         import zvpy
         from zvtool import simulated
         with zvpy.Device(serial=simulated.SERIAL) as device:
@@ -193,7 +194,7 @@ def test_ctrl_c_keeps_the_samples_and_leaves_a_usable_device():
     lines = out.strip().splitlines()
     assert lines[-1] == "after 130 1000"
     kept = int(lines[-2].split()[0])
-    assert 0 < kept < 2_000_000_000 and kept % 1_000_000 == 0
+    assert 0 < kept < 2_000_000_000
 
 
 def test_help_shows_examples_and_units(capsys):
@@ -241,6 +242,7 @@ def test_long_traces_are_drawn_as_an_envelope_that_keeps_every_spike():
     samples[777_777] = 5.0
     samples[12] = -3.0
     samples[-1] = -4.0
-    index, low, high = envelope(samples, 2000)
-    assert len(index) == 2000 and high.max() == 5.0 and low.min() == -4.0 and low[0] == -3.0
-    assert index[numpy.argmax(high)] <= 777_777 < index[numpy.argmax(high)] + 500
+    low, high = envelope(samples, 2000)
+    assert len(low) == 2000 and high.max() == 5.0 and low.min() == -4.0 and low[0] == -3.0
+    width = len(samples) // 2000  # the last run takes the remainder
+    assert numpy.argmax(high) * width <= 777_777 < (numpy.argmax(high) + 1) * width

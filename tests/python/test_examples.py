@@ -31,7 +31,7 @@ def number_after(text, label):
 def test_every_example_is_run_here():
     scripts = {p.name for p in EXAMPLES.glob("*.py")} - {"detector.py"}
     assert scripts == {"first_capture.py", "triggered_bursts.py", "decimated_stream.py",
-                       "ports_and_led.py", "test_without_hardware.py"}
+                       "continuous_power.py", "ports_and_led.py", "test_without_hardware.py"}
 
 
 @pytest.mark.parametrize("args", [(), ("--simulate",)], ids=["no detector attached", "--simulate"])
@@ -61,6 +61,14 @@ def test_decimated_stream_keeps_the_modulation(tmp_path):
     # ±5 µW of modulation passes the 2 MHz filter; the settling samples are left out.
     assert 9 < number_after(out, "peak-to-peak") < 11
     assert "strongest frequency 1000.0 kHz" in out
+
+
+def test_continuous_power_reads_joined_blocks(tmp_path):
+    out = run_example("continuous_power.py", cwd=tmp_path)
+    starts = [float(t) for t in re.findall(r"^\s*([0-9.]+) s  mean", out, re.MULTILINE)]
+    assert starts == [round(0.1 * i, 2) for i in range(10)]  # joined: no gap, no overlap
+    assert abs(number_after(out, "mean") - 15.5) < 0.2
+    assert "1 s of power in 10 blocks, 0 samples lost" in out
 
 
 def test_ports_and_led(tmp_path):

@@ -24,13 +24,14 @@ import zvsim
 REPO = pathlib.Path(__file__).resolve().parents[2]
 MODULE_DIR = REPO / "module"
 SOURCES = {
-    "zvpy": ("zvpy.pyx", "zvpy_device.pxi", "zvpy_stream.pxi", "zvpy_ddevice.pxi"),
+    "zvpy": ("zvpy.pyx", "zvpy_device.pxi", "zvpy_stream.pxi", "zvpy_ddevice.pxi",
+             "zvpy_recording.pxi", "zvpy_envelope.pxi"),
     "zvsim": ("zvsim.pyx",),
 }
 MODULES = {"zvpy": zvpy, "zvsim": zvsim}
 # Special methods that belong to a class's interface; the rest (pickling refusal, finalizers,
 # the comparison slots Python derives from __eq__) are implementation.
-INTERFACE_DUNDERS = {"__init__", "__enter__", "__exit__", "__eq__", "__hash__"}
+INTERFACE_DUNDERS = {"__init__", "__enter__", "__exit__", "__eq__", "__hash__", "__len__"}
 # Stub classes that describe a shape for the type checker only (the dicts list_devices returns).
 TYPING_ONLY_BASES = {"TypedDict", "Protocol"}
 

@@ -44,18 +44,22 @@ LibusbBackendDevice::LibusbBackendDevice(libusb_context *context, libusb_device_
     uint8_t current = 0;
     int r = libusb_control_transfer(handle_, LIBUSB_ENDPOINT_IN | LIBUSB_RECIPIENT_INTERFACE,
                                     kGetInterface, 0, kInterface, &current, 1, kSetupTimeoutMs);
+    std::lock_guard<std::mutex> lock(mutex_);
     alt_ = r == 1 ? current : 0;
     load_endpoints();
 }
 
 LibusbBackendDevice::~LibusbBackendDevice() {
-    for (Pending *p : pending_)
-        libusb_cancel_transfer(p->transfer);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Pending *p : pending_)
+            libusb_cancel_transfer(p->transfer);
+    }
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kCloseDrainMs);
-    while (!pending_.empty() && std::chrono::steady_clock::now() < deadline)
+    while (in_flight() > 0 && std::chrono::steady_clock::now() < deadline)
         pump(100);
-    if (!pending_.empty()) {
+    if (in_flight() > 0) {
         // The kernel kept some transfers: closing the handle under them would let libusb touch
         // freed memory, so the handle stays open (a leak, never a crash).
         return;
@@ -63,6 +67,11 @@ LibusbBackendDevice::~LibusbBackendDevice() {
     libusb_release_interface(handle_, kInterface);
     libusb_close(handle_);
     if (closed_) closed_();
+}
+
+size_t LibusbBackendDevice::in_flight() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_.size();
 }
 
 void LibusbBackendDevice::pump(uint32_t timeout_ms) {
@@ -117,8 +126,8 @@ void LibusbBackendDevice::transfer(uint8_t endpoint, uint8_t *buffer, uint32_t l
             packets[k] = IsoPacketInfo{0, 0};
         }
     } else {
-        const EndpointInfo *info = endpoint_info(endpoint);
-        if (info != nullptr && info->type == LIBUSB_TRANSFER_TYPE_INTERRUPT)
+        EndpointInfo info{};
+        if (endpoint_info(endpoint, info) && info.type == LIBUSB_TRANSFER_TYPE_INTERRUPT)
             libusb_fill_interrupt_transfer(t, handle_, endpoint, buffer, int(length),
                                            &LibusbBackendDevice::on_complete, p, 0);
         else
@@ -144,10 +153,16 @@ LibusbBackendDevice::Pending *LibusbBackendDevice::new_pending(uint8_t endpoint,
 }
 
 void LibusbBackendDevice::submit(Pending *p) {
-    int r = libusb_submit_transfer(p->transfer);
-    if (r == LIBUSB_SUCCESS) {
+    // Recorded before it is submitted: another thread's pump may complete it at once.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
         pending_.push_back(p);
-        return;
+    }
+    int r = libusb_submit_transfer(p->transfer);
+    if (r == LIBUSB_SUCCESS) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.erase(std::find(pending_.begin(), pending_.end(), p));
     }
     Completion done = std::move(p->done);
     libusb_free_transfer(p->transfer);
@@ -183,7 +198,10 @@ void LibusbBackendDevice::finish(Pending *p) {
         bytes = uint32_t(std::max(t->actual_length, 0));
         bytes = std::min<uint32_t>(bytes, uint32_t(t->length));
     }
-    pending_.erase(std::find(pending_.begin(), pending_.end(), p));
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.erase(std::find(pending_.begin(), pending_.end(), p));
+    }
     Completion done = std::move(p->done);
     libusb_free_transfer(t);
     delete p;
@@ -191,6 +209,7 @@ void LibusbBackendDevice::finish(Pending *p) {
 }
 
 void LibusbBackendDevice::abort(uint8_t endpoint) {
+    std::lock_guard<std::mutex> lock(mutex_);
     for (Pending *p : pending_)
         if (p->endpoint == endpoint) libusb_cancel_transfer(p->transfer);
 }
@@ -200,6 +219,7 @@ uint32_t LibusbBackendDevice::reset_endpoint(uint8_t endpoint) {
 }
 
 uint32_t LibusbBackendDevice::alt_setting(uint8_t *alt) {
+    std::lock_guard<std::mutex> lock(mutex_);
     *alt = alt_;
     return kErrorSuccess;
 }
@@ -212,6 +232,7 @@ uint32_t LibusbBackendDevice::set_alt_setting(uint8_t alt) {
     int r = libusb_claim_interface(handle_, kInterface);
     if (r == LIBUSB_SUCCESS) r = libusb_set_interface_alt_setting(handle_, kInterface, alt);
     if (r != LIBUSB_SUCCESS) return system_error_of_libusb(r);
+    std::lock_guard<std::mutex> lock(mutex_);
     alt_ = alt;
     load_endpoints();
     return kErrorSuccess;
@@ -240,8 +261,8 @@ std::string LibusbBackendDevice::name() {
 }
 
 uint32_t LibusbBackendDevice::max_packet_size(uint8_t endpoint) {
-    const EndpointInfo *info = endpoint_info(endpoint);
-    return info != nullptr ? info->max_packet_size : 0;
+    EndpointInfo info{};
+    return endpoint_info(endpoint, info) ? info.max_packet_size : 0;
 }
 
 void LibusbBackendDevice::load_endpoints() {
@@ -277,10 +298,14 @@ void LibusbBackendDevice::load_endpoints() {
     libusb_free_config_descriptor(config);
 }
 
-const LibusbBackendDevice::EndpointInfo *LibusbBackendDevice::endpoint_info(uint8_t address) const {
-    for (const EndpointInfo &info : endpoints_)
-        if (info.address == address) return &info;
-    return nullptr;
+bool LibusbBackendDevice::endpoint_info(uint8_t address, EndpointInfo &info) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const EndpointInfo &e : endpoints_)
+        if (e.address == address) {
+            info = e;
+            return true;
+        }
+    return false;
 }
 
 } // namespace zvusb

@@ -1,9 +1,13 @@
 // A real detector reached through libusb's asynchronous API. The backend has no thread: its
-// transfers complete inside pump(), which the waiters of the transfers' events call.
+// transfers complete inside pump(), which the waiters of the transfers' events call. Several
+// threads may use it at once (a continuous stream's transfers on one, control requests on
+// another): libusb lets one of them handle events at a time and the others wait, and the
+// records of what is in flight are guarded here.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,14 +56,19 @@ class LibusbBackendDevice : public BackendDevice {
     void submit(Pending *pending);
     static void LIBUSB_CALL on_complete(libusb_transfer *transfer);
     void finish(Pending *pending);
-    // Reads the endpoints of the selected alternate setting from the active configuration.
+    // Reads the endpoints of the selected alternate setting from the active configuration
+    // (mutex_ held).
     void load_endpoints();
-    const EndpointInfo *endpoint_info(uint8_t address) const;
+    // The endpoint's type and packet size, if the selected alternate setting has it.
+    bool endpoint_info(uint8_t address, EndpointInfo &info) const;
+    size_t in_flight() const;
 
     libusb_context *context_;
     libusb_device_handle *handle_;
     std::string name_;
     std::function<void()> closed_;
+    // Guards alt_, endpoints_ and pending_.
+    mutable std::mutex mutex_;
     uint8_t alt_ = 0;
     std::vector<EndpointInfo> endpoints_;
     std::vector<Pending *> pending_;

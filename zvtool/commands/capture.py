@@ -30,6 +30,10 @@ examples:
   # no hardware needed
   zv capture 50000 --simulate --calibrated --plot trace.png
 
+Untriggered captures of any length are one continuous stream, without gaps between reads and
+without filter restarts; a progress bar shows on a terminal, and Ctrl-C keeps the samples read
+so far. Samples the detector or a busy computer lost are counted and reported.
+
 File formats: .npy keeps the samples' type (numpy.load reads it); .csv has the columns
 time_s and the sample value."""
 
@@ -41,6 +45,20 @@ FILTER_MODES = ("none", "butterworth2", "butterworth4", "butterworth6", "butterw
                 "badbutter2", "badbutter4", "badbutter8")
 TRIGGER_MODES = ("rising", "falling", "high", "low")
 TRIGGER_PORTS = ("S", "T")
+
+
+def add_stream_arguments(group):
+    """The options of a processed stream (also zv record's): filter, cutoff, decimation, unit."""
+    group.add_argument("--filter", metavar="MODE", choices=FILTER_MODES,
+                       help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
+                       "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
+    group.add_argument("--cutoff", type=float, metavar="HZ",
+                       help="filter cutoff frequency in Hz (default: half the sample rate)")
+    group.add_argument("--decimate", type=int, metavar="N",
+                       help="keep one sample in N after a 4th-order Butterworth low pass at "
+                       "0.4 × the reduced rate")
+    group.add_argument("--units", metavar="UNIT",
+                       help="power unit of processed samples: pW, nW, uW (default), mW, W")
 
 
 def add_arguments(parser):
@@ -57,18 +75,9 @@ def add_arguments(parser):
                             help="convert to µW at this wavelength (nm)")
     processed = parser.add_argument_group("processed samples (a stream: calibrated, filtered, "
                                           "reduced)")
-    processed.add_argument("--filter", metavar="MODE", choices=FILTER_MODES,
-                           help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
-                           "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
-    processed.add_argument("--cutoff", type=float, metavar="HZ",
-                           help="filter cutoff frequency in Hz (default: half the sample rate)")
-    processed.add_argument("--decimate", type=int, metavar="N",
-                           help="keep one sample in N after a 4th-order Butterworth low pass at "
-                           "0.4 × the reduced rate")
+    add_stream_arguments(processed)
     processed.add_argument("--dtype", choices=("float32", "float64"),
                            help="sample type of processed captures (default float64)")
-    processed.add_argument("--units", metavar="UNIT",
-                           help="power unit of processed samples: pW, nW, uW (default), mW, W")
     trigger = parser.add_argument_group("triggered capture (raw or calibrated)")
     trigger.add_argument("--trigger", metavar="MODE:PORT",
                          help="start at a level or edge on logic port S or T: MODE is rising, "
@@ -78,11 +87,6 @@ def add_arguments(parser):
                          "until nsamples are captured")
     parser.add_argument("--keep-port-bits", action="store_true",
                         help="raw captures: keep the port S and T levels in bits 14 and 15")
-    parser.add_argument("--block", type=int, default=4_000_000, metavar="N",
-                        help="untriggered captures longer than N samples are taken as blocks of "
-                        "N to show progress and allow Ctrl-C; the detector is not read between "
-                        "blocks, so samples between them are not recorded, and processed "
-                        "captures restart their filter at each block (default %(default)s)")
 
 
 def plan(args):
@@ -103,32 +107,43 @@ def plan(args):
                                          or args.nsamples % args.per_trigger):
         # The detector records whole bursts only: a partial last burst would be left as zeros.
         raise ValueError("--per-trigger K must be positive and divide the number of samples")
-    if args.block <= 0:
-        raise ValueError("--block must be positive")
     return "processed" if processed else "calibrated" if calibrated else "raw"
 
 
-def collect_in_blocks(total, block, read_block, dtype):
-    """Fills an array of `total` samples block by block with a progress bar; Ctrl-C keeps what
-    has been read so far. Returns (samples, interrupted)."""
-    out = numpy.zeros(total, dtype=dtype)
+# Samples per read of a continuous capture: about a tenth of a second, so the progress bar moves
+# and the loop stays responsive, and never so few that the reads cost more than the samples.
+READS_PER_SECOND = 10
+SMALLEST_READ = 1 << 16
+
+
+def stream_into(out, stream, samplerate, convert=None):
+    """Fills `out` from a continuous stream, read after read with no gap between them, showing
+    progress; Ctrl-C keeps what has been read. `convert` turns each block's samples into the
+    output's values. Returns (samples, interrupted, lost)."""
+    total = len(out)
+    step = max(SMALLEST_READ, int(samplerate / READS_PER_SECOND))
     done = 0
-    progress = Progress(total) if total > block else None
+    progress = Progress(total) if total > step else None
+    interrupted = False
+    stream.start()
     try:
         while done < total:
-            count = min(block, total - done)
-            out[done:done + count] = read_block(count)
-            done += count
+            block = stream.read(min(step, total - done))
+            samples = block.samples if convert is None else convert(block.samples)
+            out[done:done + len(block)] = samples
+            done += len(block)
             if progress:
                 progress.update(done)
     except KeyboardInterrupt:
+        interrupted = True
+    finally:
+        lost = stream.lost_total
+        stream.close()
         if progress:
             progress.close()
+    if interrupted:
         print(f"zv: interrupted; keeping the {done} samples captured so far", file=sys.stderr)
-        return out[:done], True
-    if progress:
-        progress.close()
-    return out, False
+    return out[:done], interrupted, lost
 
 
 def trigger_words(args):
@@ -145,7 +160,7 @@ def trigger_words(args):
 
 
 def capture(device, args, kind):
-    """Returns (samples, samplerate, quantity, unit, interrupted)."""
+    """Returns (samples, samplerate, quantity, unit, interrupted, lost)."""
     if kind == "processed":
         stream = device.open_stream(dtype=args.dtype or "float64")
         try:
@@ -157,24 +172,44 @@ def capture(device, args, kind):
                 stream.set_filter(args.filter)
             if args.cutoff is not None:
                 stream.set_cutoff(args.cutoff)
-            samples, interrupted = collect_in_blocks(args.nsamples, args.block, stream.acquire,
-                                                     stream.dtype)
+            samplerate = stream.samplerate
             unit = units.power_unit(stream.read_calibration_units())
-            return samples, stream.samplerate, "power", unit, interrupted
+            out = numpy.empty(args.nsamples, dtype=stream.dtype)
+            samples, interrupted, lost = stream_into(out, stream, samplerate)
+            return samples, samplerate, "power", unit, interrupted, lost
         finally:
             stream.close()
+    samplerate = float(device.samplerate)
     words = trigger_words(args)
+    if words:
+        # A triggered capture is one collection (Ctrl-C ends it without samples).
+        try:
+            if kind == "calibrated":
+                samples = device.get_calibrated_data(args.nsamples, wavelength=args.wavelength,
+                                                     **words)
+            else:
+                samples = device.get_raw_data(args.nsamples, mask=not args.keep_port_bits,
+                                              **words)
+        except KeyboardInterrupt:
+            print("zv: interrupted before the triggered capture was complete", file=sys.stderr)
+            samples = numpy.zeros(0, numpy.float64 if kind == "calibrated" else numpy.uint16)
+            return samples, samplerate, *QUANTITIES[kind], True, 0
+        return samples, samplerate, *QUANTITIES[kind], False, 0
     if kind == "calibrated":
-        def read(count):
-            return device.get_calibrated_data(count, wavelength=args.wavelength, **words)
-        quantity, unit, dtype = "power", "µW", numpy.float64
+        gain, offset = (device.get_calibration("auto") if args.wavelength is None
+                        else device.get_rel_calibration(args.wavelength, "auto"))
+        out = numpy.empty(args.nsamples, dtype=numpy.float64)
+        samples, interrupted, lost = stream_into(out, device.open_raw_stream(), samplerate,
+                                                 lambda codes: codes * gain + offset)
     else:
-        def read(count):
-            return device.get_raw_data(count, mask=not args.keep_port_bits, **words)
-        quantity, unit, dtype = "ADC code", "code", numpy.uint16
-    block = args.nsamples if words else args.block  # a triggered capture is one collection
-    samples, interrupted = collect_in_blocks(args.nsamples, block, read, dtype)
-    return samples, float(device.samplerate), quantity, unit, interrupted
+        out = numpy.empty(args.nsamples, dtype=numpy.uint16)
+        stream = device.open_raw_stream(mask=not args.keep_port_bits)
+        samples, interrupted, lost = stream_into(out, stream, samplerate)
+    return samples, samplerate, *QUANTITIES[kind], interrupted, lost
+
+
+# What raw and calibrated captures hold: (quantity, unit).
+QUANTITIES = {"raw": ("ADC code", "code"), "calibrated": ("power", "µW")}
 
 
 def summary(samples, samplerate, quantity, unit):
@@ -188,7 +223,7 @@ def summary(samples, samplerate, quantity, unit):
 def run(args):
     kind = plan(args)
     with open_device(args) as device:
-        samples, samplerate, quantity, unit, interrupted = capture(device, args, kind)
+        samples, samplerate, quantity, unit, interrupted, lost = capture(device, args, kind)
     if args.out:
         capture_files.write(args.out, samples, samplerate, f"{quantity} ({unit})")
         print(f"wrote {args.out}")
@@ -202,4 +237,7 @@ def run(args):
         plotting.plot(args.plot, samples, samplerate, quantity, unit, note=note)
         print(f"wrote {args.plot}")
     print(summary(samples, samplerate, quantity, unit))
+    if lost:
+        print(f"zv: {lost} samples were lost during the capture (the warnings above say where); "
+              "the file holds the samples that arrived, joined", file=sys.stderr)
     return 130 if interrupted else 0

@@ -5,6 +5,7 @@
 // threads (the simulated detector, a continuous stream's acquisition) allocate normally.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -69,6 +70,9 @@ int sink_some(const uint16_t *, int count, int, void *user) {
 // Sample buffers of the collections: the calls under test allocate, not the test.
 constexpr uint64_t kSamples = 3000;
 uint16_t g_samples[kSamples];
+float g_floats[kSamples];
+// The recording the recorder's entry points write and read.
+std::string g_path;
 
 std::vector<EntryPoint> entry_points() {
     return {
@@ -129,12 +133,43 @@ std::vector<EntryPoint> entry_points() {
              zv_raw_stream_close(s);
              return ok;
          }},
-        {"zv_open_stream_float",
+        {"zv_get_raw_data_triggered_timeout",
+         [](zv_device *d) {
+             return zv_get_raw_data_triggered_timeout(d, g_samples, kSamples, ZV_TRIGGER_S_LOW,
+                                                      1000) == 0;
+         }},
+        {"zv_stream_float",
          [](zv_device *d) {
              zv_stream_float *s = zv_open_stream_float(d);
-             const bool ok = s != nullptr;
-             delete s;
+             if (s == nullptr) return false;
+             zv_block block;
+             bool ok = zv_stream_float_start(s, 0.01) == 0 &&
+                       zv_stream_float_read(s, g_floats, nullptr, kSamples, 2000, &block) == 0 &&
+                       zv_stream_float_stop(s) == 0;
+             zv_stream_float_close(s);
              return ok;
+         }},
+        {"zv_recording",
+         [](zv_device *d) {
+             zv_recording_info info;
+             if (zv_recording_describe(d, 0.0, &info) != 0) return false;
+             zv_recording_writer *w =
+                 zv_recording_writer_open(g_path.c_str(), &info, ZV_RECORDING_RAW, true);
+             if (w == nullptr) return false;
+             zv_block block{};
+             block.count = kSamples;
+             bool ok = zv_recording_writer_append_raw(w, g_samples, &block) == 0;
+             ok = zv_recording_writer_close(w) == 0 && ok;
+             zv_recording *r = zv_recording_open(g_path.c_str());
+             if (r == nullptr) return false;
+             ok = ok && zv_recording_read_power(r, 0, kSamples, -6, g_floats) == 0;
+             zv_recording_close(r);
+             return ok;
+         }},
+        {"zv_power_unit_exponent",
+         [](zv_device *) {
+             int32_t exponent = 0;
+             return zv_power_unit_exponent("kW", &exponent) == ZV_ERROR_INVALID_ARGUMENT;
          }},
     };
 }
@@ -142,6 +177,7 @@ std::vector<EntryPoint> entry_points() {
 } // namespace
 
 TEST(AllocationFailure, EveryEntryPointReportsItAndLeavesTheDetectorUsable) {
+    g_path = testing::TempDir() + "allocation_failures.h5";
     zvsim::attach(zvsim::DetectorConfig{});
     zv_device *dev = zv_open();
     ASSERT_NE(dev, nullptr);
@@ -179,4 +215,5 @@ TEST(AllocationFailure, EveryEntryPointReportsItAndLeavesTheDetectorUsable) {
     }
     zv_close(dev);
     zvsim::detach_all();
+    std::remove(g_path.c_str());
 }

@@ -33,8 +33,18 @@ TEST(LastError, MessagesAreStaticAndReturnedByPointer) {
     EXPECT_EQ(first, zv_get_error_string());
 }
 
+TEST(LastError, ComposedMessagesAreCopiedAndKeepTheEntrysCode) {
+    std::string text = "cannot write /data/run.h5: no space left on device";
+    EXPECT_EQ(zv::set_error_text(zv::Error::file_error, text.c_str()), ZV_ERROR_FILE);
+    text.assign(text.size(), 'x');
+    EXPECT_EQ(zv_get_error(), 58);
+    EXPECT_STREQ(zv_get_error_string(), "cannot write /data/run.h5: no space left on device");
+    zv::set_error(zv::Error::invalid_device);
+    EXPECT_STREQ(zv_get_error_string(), "invalid device");
+}
+
 TEST(ErrorTable, EveryPairIsDistinctAndCodesAreTheDocumentedOnes) {
-    const std::set<int> codes = {0, 32, 48, 49, 50, 52, 53, 54, 55, 56, 57, 58, -1};
+    const std::set<int> codes = {0, 32, 48, 49, 50, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, -1};
     std::set<std::pair<int, std::string>> seen;
     for (int i = 0; i < static_cast<int>(zv::Error::count_); ++i) {
         auto e = static_cast<zv::Error>(i);
@@ -43,7 +53,7 @@ TEST(ErrorTable, EveryPairIsDistinctAndCodesAreTheDocumentedOnes) {
         EXPECT_TRUE(seen.insert({zv::error_code(e), zv::error_message(e)}).second)
             << "duplicate " << zv::error_message(e);
     }
-    EXPECT_EQ(seen.size(), 36u);
+    EXPECT_EQ(seen.size(), 41u);
     EXPECT_STREQ(zv::error_message(zv::Error::firmware_error),
                  "error occured in firmware on the device");
     EXPECT_EQ(zv::error_code(zv::Error::unknown_filter_mode), 53);

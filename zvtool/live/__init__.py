@@ -1,0 +1,2 @@
+"""What the live views (`zv monitor`, `zv scope`) share: the source of power samples they read,
+the settings a user may change while watching, and the power units and statistics."""
