@@ -63,7 +63,6 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SMOKE_SECONDS ?= 25
 FUZZ_SECONDS ?= 600
 SOAK_SECONDS ?= 600
-FUZZ_TARGETS := $(notdir $(wildcard fuzz/corpus/*))
 
 .PHONY: test-sanitize fuzz-build fuzz-smoke fuzz soak
 
@@ -84,7 +83,7 @@ $(FUZZ_BUILD)/build.ninja:
 fuzz-build:
 	tools/install-deps.sh build fuzz
 	$(MAKE) $(FUZZ_BUILD)/build.ninja
-	ninja -C $(FUZZ_BUILD) -j $(JOBS) $(addprefix fuzz/,$(FUZZ_TARGETS))
+	ninja -C $(FUZZ_BUILD) -j $(JOBS) fuzz-targets
 
 fuzz-smoke: fuzz-build
 	fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)

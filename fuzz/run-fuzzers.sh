@@ -15,8 +15,11 @@ if [ "${1:-}" = "--merge" ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 targets=("$@")
+# By default every target fuzz/meson.build built; each starts from its seed corpus, if any.
 if [ ${#targets[@]} -eq 0 ]; then
-    for seeds in "$here"/corpus/*/; do targets+=("$(basename "$seeds")"); done
+    for binary in "$build"/fuzz/fuzz_*; do
+        [ -f "$binary" ] && [ -x "$binary" ] && targets+=("$(basename "$binary")")
+    done
 fi
 
 artifacts=$build/fuzz-artifacts
@@ -29,7 +32,7 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 failed=0
 for target in "${targets[@]}"; do
     binary=$build/fuzz/$target
-    mkdir -p "$work/$target"
+    mkdir -p "$work/$target" "$here/corpus/$target"
     log=$work/$target.log
     # -close_fd_mask=3: the library's console lines and descriptor reports are noise here; the
     # fuzzer keeps its own output and the sanitizers' reports.

@@ -12,6 +12,9 @@ constexpr uint8_t kPatternCheckerboard = 4;
 constexpr uint8_t kPatternPn9 = 6;
 constexpr uint8_t kPatternUser = 8;
 
+// The ADC clock divider: the clock runs at the input clock / (value + 1), value 0 to 3.
+constexpr uint8_t kClockDivideRegister = 11;
+
 // Writing 1 here makes the preceding register writes take effect.
 constexpr uint8_t kCommitRegister = 255;
 constexpr uint8_t kCommitValue = 1;

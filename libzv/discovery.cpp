@@ -15,7 +15,7 @@
 #include "device_record.h"
 #include "errors.h"
 #include "identity.h"
-#include "qualifying_devices.h"
+#include "usb/qualifying_devices.h"
 
 namespace {
 
@@ -69,8 +69,8 @@ WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
                 report_open_problem(*transport);
                 continue;
             }
-            const zv::QualifyingDevice *q =
-                zv::find_qualifying_device(transport->vendor_id(), transport->product_id());
+            const zvusb::QualifyingDevice *q =
+                zvusb::find_qualifying_device(transport->vendor_id(), transport->product_id());
             if (q == nullptr) continue;
             Candidate dev = build_record(transport, q->has_identity);
             if (!dev) return {Outcome::failed, nullptr};

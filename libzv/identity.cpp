@@ -6,13 +6,14 @@
 #include "errors.h"
 #include "model_codes.h"
 #include "photodiodes.h"
-#include "qualifying_devices.h"
 #include "request_codes.h"
 
 namespace zv {
 namespace {
 
 constexpr size_t kSerialLength = sizeof(zv_identity::serial);
+// Serial shown for the unprogrammed detector, which has no identity block.
+constexpr const char *kUnprogrammedSerial = "unknown";
 
 // Connection speed codes reported by zv_get_usb_speed (the module's usb_speed_lookup keys).
 constexpr int kSpeedUnknown = 0;

@@ -156,6 +156,11 @@ _Static_assert(sizeof(zv_fwversion) == 3, "firmware version is 3 bytes");
 _Static_assert(sizeof(zv_calibration) == 16, "calibration is two doubles");
 #endif
 
+/* The raw sample word: bits 0-13 the ADC code, bit 14 the level of port S, bit 15 port T. */
+#define ZV_SAMPLE_CODE_MASK 0x3FFF
+#define ZV_SAMPLE_PORT_S_BIT 14
+#define ZV_SAMPLE_PORT_T_BIT 15
+
 /*
  * Sample sink called by the acquisition engine with each good packet of raw samples
  * (bits 0-13 ADC code, bit 14 port S, bit 15 port T). data_lost is non-zero when the device

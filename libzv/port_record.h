@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "usb/byte_order.h"
+
 namespace zv {
 namespace port {
 
@@ -42,10 +44,8 @@ inline Record make_record(uint8_t mode, uint8_t level, uint32_t period, uint32_t
     Record r = {};
     r[kModeOffset] = mode;
     r[kLevelOffset] = level;
-    for (int i = 0; i < 4; ++i) {
-        r[kPeriodOffset + i] = uint8_t(period >> (8 * i));
-        r[kThresholdOffset + i] = uint8_t(threshold >> (8 * i));
-    }
+    zvusb::put_le32(&r[kPeriodOffset], period);
+    zvusb::put_le32(&r[kThresholdOffset], threshold);
     return r;
 }
 

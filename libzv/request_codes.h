@@ -1,4 +1,5 @@
-// The vendor control requests the library issues, and their fixed time-out.
+// The vendor control requests the library (and the Python module's developer class) issues, and
+// their fixed time-out.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +10,7 @@ namespace request {
 constexpr uint8_t kReset = 0x21;            // out, no data
 constexpr uint8_t kReadIdentity = 0x30;     // in, the 72-byte identity block
 constexpr uint8_t kWriteAdcRegister = 0xC0; // out, wValue = data, wIndex = register
+constexpr uint8_t kReadAdcRegister = 0xC2;  // in, wIndex = register: its value, one byte
 constexpr uint8_t kPortCommand = 0xC8;      // out: a port command record; in: the port's record
 constexpr uint8_t kPortLevel = 0xC9;        // in, one signed byte: level, negative = error
 constexpr uint8_t kSetFeature = 0xCC;       // out, wValue = on, wIndex = feature

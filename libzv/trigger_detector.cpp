@@ -5,8 +5,8 @@
 namespace zv {
 namespace {
 
-constexpr int kBitS = 14;
-constexpr int kBitT = 15;
+constexpr int kBitS = ZV_SAMPLE_PORT_S_BIT;
+constexpr int kBitT = ZV_SAMPLE_PORT_T_BIT;
 
 struct TriggerCondition {
     int bit;

@@ -49,6 +49,9 @@ cdef extern from "libzv/libzv.h" nogil:
         ZV_CALIBRATION_P2_DIGITAL
         ZV_CALIBRATION_P2_ANALOG
 
+    # The raw sample word: bits 0-13 the ADC code, bits 14 and 15 the levels of ports S and T.
+    int ZV_SAMPLE_CODE_MASK
+
     # What a query returns when it has nothing to give (libzv.h).
     uint32_t ZV_SAMPLERATE_NOT_SET
     uint8_t ZV_ADCBITS_NOT_SET

@@ -1,11 +1,15 @@
 # _DDevice: the developer's Device with raw vendor requests.
 
+cdef extern from "libzv/request_codes.h":
+    const uint8_t _REQUEST_WRITE_ADC_REGISTER "zv::request::kWriteAdcRegister"
+    const uint8_t _REQUEST_READ_ADC_REGISTER "zv::request::kReadAdcRegister"
+
+cdef extern from "libzv/adc_registers.h":
+    const uint8_t _ADC_CLOCK_DIVIDE_REGISTER "zv::adc::kClockDivideRegister"
+    const uint8_t _ADC_COMMIT_REGISTER "zv::adc::kCommitRegister"
+    const uint8_t _ADC_COMMIT "zv::adc::kCommitValue"
+
 cdef enum:
-    _REQUEST_WRITE_ADC_REGISTER = 0xC0
-    _REQUEST_READ_ADC_REGISTER = 0xC2
-    _ADC_CLOCK_DIVIDE_REGISTER = 11
-    _ADC_COMMIT_REGISTER = 255
-    _ADC_COMMIT = 1
     _REQUEST_DATA_LIMIT = 1024
 
 

@@ -5,9 +5,6 @@ cdef enum _Collection:
     _TRIGGERED
     _PER_TRIGGER
 
-# Bits 0-13 of a raw sample: the ADC code without the levels of ports S and T.
-cdef enum:
-    _ADC_CODE_MASK = 0x3FFF
 
 
 cdef class Device:
@@ -256,7 +253,7 @@ cdef class Device:
         _check_status(status)
 
         if mask:
-            data = data & _ADC_CODE_MASK
+            data = data & ZV_SAMPLE_CODE_MASK
         return data
 
     def get_calibrated_data(self, nsamples, wavelength=None, **kwargs):

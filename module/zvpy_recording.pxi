@@ -54,8 +54,7 @@ cdef class Recording:
         cdef zr.zv_recording *rec
         with nogil:
             rec = zr.zv_recording_open(name)
-        if rec == NULL:
-            raise Error()
+        _check(rec == NULL)
         self._close()
         self.rec = rec
         self.path = path

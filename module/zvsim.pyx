@@ -24,7 +24,14 @@ cimport zvsim_api as simapi
 
 import numpy
 
-_STREAM_FAULTS = ("bad_status", "bad_length", "data_loss", "error_status", "timeout")
+# The stream faults inject() takes, by name.
+_STREAM_FAULTS = {
+    "bad_status": <int>simapi.FAULT_BAD_STATUS,
+    "bad_length": <int>simapi.FAULT_BAD_LENGTH,
+    "data_loss": <int>simapi.FAULT_DATA_LOSS,
+    "error_status": <int>simapi.FAULT_ERROR_STATUS,
+    "timeout": <int>simapi.FAULT_TIMEOUT,
+}
 _PORT_FIELDS = ("mode", "level", "period", "threshold")
 
 
@@ -48,18 +55,13 @@ cdef vector[uint8_t] _bytes_vector(str name, object data) except *:
     return out
 
 
-cdef simapi.StreamFault _stream_fault(str kind) except *:
-    if kind == "bad_status":
-        return simapi.FAULT_BAD_STATUS
-    if kind == "bad_length":
-        return simapi.FAULT_BAD_LENGTH
-    if kind == "data_loss":
-        return simapi.FAULT_DATA_LOSS
-    if kind == "error_status":
-        return simapi.FAULT_ERROR_STATUS
-    if kind == "timeout":
-        return simapi.FAULT_TIMEOUT
-    raise ValueError(f"kind must be one of {', '.join(_STREAM_FAULTS)}, not {kind!r}")
+cdef simapi.StreamFault _stream_fault(kind) except *:
+    cdef int number
+    try:
+        number = _STREAM_FAULTS[kind]
+    except (KeyError, TypeError):
+        raise ValueError(f"kind must be one of {', '.join(_STREAM_FAULTS)}, not {kind!r}") from None
+    return <simapi.StreamFault>number
 
 
 cdef class SimDevice:

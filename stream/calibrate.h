@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
+#include "libzv/libzv.h"
+
 // Masks the port bits (14 and 15) off a raw word, leaving the ADC code.
-constexpr uint16_t kAdcCodeMask = 0x3FFF;
+constexpr uint16_t kAdcCodeMask = ZV_SAMPLE_CODE_MASK;
 // The port levels of a raw word (bit 0 port S, bit 1 port T) start at this bit.
-constexpr int kPortBitsShift = 14;
+constexpr int kPortBitsShift = ZV_SAMPLE_PORT_S_BIT;
 
 // The fastest path this processor runs.
 template <typename T> void calibrate(const uint16_t *raw, int32_t count, T scale, T offset, T *out);

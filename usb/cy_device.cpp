@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "usb/byte_order.h"
 #include "usb/descriptor_fault.h"
 #include "usb/descriptor_parser.h"
 #include "usb/ioctl_codes.h"
@@ -173,7 +174,7 @@ std::u16string CCyDriverDevice::read_string(uint8_t index) {
     if (size <= 2 || raw[1] != descriptor_type::kString) return std::u16string();
     std::u16string text;
     for (size_t i = 2; i + 1 < size; i += 2)
-        text.push_back(char16_t(raw[i] | (raw[i + 1] << 8)));
+        text.push_back(char16_t(get_le16(&raw[i])));
     return text;
 }
 
@@ -185,10 +186,9 @@ bool CCyDriverDevice::read_strings() {
     if (get_whole_descriptor(descriptor_type::kString, 0, 0, 2, false, &raw) && raw.size() >= 4 &&
         raw[1] == descriptor_type::kString) {
         size_t size = std::min(raw.size(), size_t(raw[0]));
-        language = uint16_t(raw[2] | (raw[3] << 8));
+        language = get_le16(&raw[2]);
         for (size_t i = 2; i + 1 < size; i += 2)
-            if (uint16_t(raw[i] | (raw[i + 1] << 8)) == kLanguageEnglishUs)
-                language = kLanguageEnglishUs;
+            if (get_le16(&raw[i]) == kLanguageEnglishUs) language = kLanguageEnglishUs;
     }
     if (language != 0) {
         manufacturer = read_string(device_descriptor.iManufacturer);

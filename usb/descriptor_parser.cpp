@@ -2,17 +2,11 @@
 
 #include <cstring>
 
+#include "usb/byte_order.h"
+
 namespace zvusb {
 
 namespace {
-
-uint16_t u16(const uint8_t *p) {
-    return uint16_t(p[0] | (p[1] << 8));
-}
-
-uint32_t u32(const uint8_t *p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
 
 namespace capability {
 constexpr uint8_t kUsb20Extension = 2;
@@ -36,14 +30,14 @@ bool parse_device_descriptor(const uint8_t *data, size_t size, DeviceDescriptor 
     DeviceDescriptor d;
     d.bLength = data[0];
     d.bDescriptorType = data[1];
-    d.bcdUSB = u16(data + 2);
+    d.bcdUSB = get_le16(data + 2);
     d.bDeviceClass = data[4];
     d.bDeviceSubClass = data[5];
     d.bDeviceProtocol = data[6];
     d.bMaxPacketSize0 = data[7];
-    d.idVendor = u16(data + 8);
-    d.idProduct = u16(data + 10);
-    d.bcdDevice = u16(data + 12);
+    d.idVendor = get_le16(data + 8);
+    d.idProduct = get_le16(data + 10);
+    d.bcdDevice = get_le16(data + 12);
     d.iManufacturer = data[14];
     d.iProduct = data[15];
     d.iSerialNumber = data[16];
@@ -95,7 +89,7 @@ bool parse_configuration_descriptor(const uint8_t *data, size_t size, bool with_
             e.bDescriptorType = d[1];
             e.bEndpointAddress = d[2];
             e.bmAttributes = d[3];
-            e.wMaxPacketSize = u16(d + 4);
+            e.wMaxPacketSize = get_le16(d + 4);
             e.bInterval = d[6];
             endpoints.push_back(e);
             endpoint_open = true;
@@ -107,7 +101,7 @@ bool parse_configuration_descriptor(const uint8_t *data, size_t size, bool with_
             e.ss_bDescriptorType = d[1];
             e.ss_bMaxBurst = d[2];
             e.ss_bmAttributes = d[3];
-            e.ss_wBytesPerInterval = u16(d + 4);
+            e.ss_wBytesPerInterval = get_le16(d + 4);
             endpoint_open = false;
         }
         // Other descriptors (class-specific, interface associations) are skipped.
@@ -139,12 +133,12 @@ bool parse_bos_descriptor(const uint8_t *data, size_t size, BosDescriptor *out) 
         case capability::kUsb20Extension:
             if (length < kUsb20ExtensionSize) return false;
             b.usb20_extension = true;
-            b.usb20_attributes = u32(d + 3);
+            b.usb20_attributes = get_le32(d + 3);
             break;
         case capability::kSuperSpeed:
             if (length < kSuperSpeedCapabilitySize) return false;
             b.superspeed_capability = true;
-            b.superspeed_speeds = u16(d + 4);
+            b.superspeed_speeds = get_le16(d + 4);
             break;
         case capability::kContainerId:
             if (length < kContainerIdSize) return false;

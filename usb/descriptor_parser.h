@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "usb/byte_order.h"
 #include "usb/descriptors.h"
 #include "usb/usb_standard.h"
 
@@ -31,7 +32,7 @@ bool parse_bos_descriptor(const uint8_t *data, size_t size, BosDescriptor *out);
 
 // wTotalLength of a configuration or BOS header (bytes 2 and 3).
 inline uint16_t descriptor_total_length(const uint8_t *header) {
-    return uint16_t(header[2] | (header[3] << 8));
+    return get_le16(header + 2);
 }
 
 } // namespace zvusb

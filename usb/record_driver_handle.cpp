@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "usb/byte_order.h"
 #include "usb/ioctl_codes.h"
 #include "usb/system_errors.h"
 
@@ -47,10 +48,6 @@ uint8_t *record_buffer(uint8_t *in, uint32_t in_len, uint8_t *out, uint32_t out_
         return nullptr;
     if (in != out) std::memcpy(out, in, std::min(in_len, out_len));
     return out;
-}
-
-void put_u32(uint8_t *out, uint32_t value) {
-    std::memcpy(out, &value, sizeof value);
 }
 
 } // namespace
@@ -161,7 +158,7 @@ bool RecordDriverHandle::query(uint32_t code, const uint8_t *in, uint32_t in_len
         uint32_t value = code == ioctl::kGetDriverVersion  ? kRecordDriverVersion
                          : code == ioctl::kGetUsbdiVersion ? kRecordStackVersion
                                                            : backend_->speed();
-        put_u32(out, value);
+        put_le32(out, value);
         *returned = 4;
         return true;
     }

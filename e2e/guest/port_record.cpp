@@ -1,6 +1,7 @@
 #include "e2e/guest/port_record.h"
 
 #include "e2e/guest/report.h"
+#include "usb/byte_order.h"
 
 namespace zve2e {
 
@@ -14,8 +15,8 @@ PortState port_state(zv_device *dev, ZV_PORT_t port) {
     s.status = zv_port_status(dev, port, record);
     s.mode = record[0];
     s.level = record[1];
-    s.period = little_endian32(record + 2);
-    s.threshold = little_endian32(record + 6);
+    s.period = zvusb::get_le32(record + 2);
+    s.threshold = zvusb::get_le32(record + 6);
     return s;
 }
 

@@ -16,10 +16,6 @@ struct PortState {
     uint32_t threshold = 0;
 };
 
-inline uint32_t little_endian32(const uint8_t *at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
-
 PortState port_state(zv_device *dev, ZV_PORT_t port);
 std::string describe(const PortState &s);
 

@@ -5,6 +5,7 @@
 
 #include "e2e/guest/port_record.h"
 #include "e2e/guest/steps.h"
+#include "usb/byte_order.h"
 
 namespace zve2e {
 
@@ -27,7 +28,7 @@ bool identity_matches(const uint8_t *block, const Detector &d) {
     if (block[1] != d.firmware[0] || block[2] != d.firmware[1] || block[3] != d.firmware[2])
         return false;
     if (std::strncmp(reinterpret_cast<const char *>(block + 4), d.serial, 15) != 0) return false;
-    if (block[19] != 14 || little_endian32(block + 20) != d.samplerate) return false;
+    if (block[19] != 14 || zvusb::get_le32(block + 20) != d.samplerate) return false;
     return std::memcmp(block + 24, d.calibrations, sizeof d.calibrations) == 0;
 }
 

@@ -11,20 +11,17 @@
 
 namespace {
 
-constexpr uint16_t kAdcCodeMask = 0x3FFF;
-constexpr int kPortBitsShift = 14;
-
 // Copies samples, masked or whole, and their port levels when flags is not null.
 void copy_samples(const uint16_t *from, size_t count, bool mask, uint16_t *to, uint8_t *flags) {
     if (mask) {
         for (size_t i = 0; i < count; ++i)
-            to[i] = from[i] & kAdcCodeMask;
+            to[i] = from[i] & ZV_SAMPLE_CODE_MASK;
     } else {
         std::copy(from, from + count, to);
     }
     if (flags != nullptr)
         for (size_t i = 0; i < count; ++i)
-            flags[i] = uint8_t(from[i] >> kPortBitsShift);
+            flags[i] = uint8_t(from[i] >> ZV_SAMPLE_PORT_S_BIT);
 }
 
 // Copies pieces into the caller's buffers; gaps and changes keep their stream positions.

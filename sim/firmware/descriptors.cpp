@@ -1,5 +1,7 @@
 #include "sim/firmware/descriptors.h"
 
+#include "usb/byte_order.h"
+
 namespace zvsim {
 
 namespace {
@@ -24,18 +26,17 @@ constexpr uint8_t kProductIndex = 2;
 constexpr uint8_t kSerialIndex = 3;
 
 void put16(std::vector<uint8_t> &d, uint16_t v) {
-    d.push_back(uint8_t(v));
-    d.push_back(uint8_t(v >> 8));
+    d.resize(d.size() + 2);
+    zvusb::put_le16(d.data() + d.size() - 2, v);
 }
 
 void put32(std::vector<uint8_t> &d, uint32_t v) {
-    put16(d, uint16_t(v));
-    put16(d, uint16_t(v >> 16));
+    d.resize(d.size() + 4);
+    zvusb::put_le32(d.data() + d.size() - 4, v);
 }
 
 void set16(std::vector<uint8_t> &d, size_t at, uint16_t v) {
-    d[at] = uint8_t(v);
-    d[at + 1] = uint8_t(v >> 8);
+    zvusb::put_le16(d.data() + at, v);
 }
 
 // Text bytes become UTF-16 code units one for one (Latin-1).

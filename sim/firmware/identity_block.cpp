@@ -2,19 +2,16 @@
 
 #include <cstring>
 
+#include "usb/byte_order.h"
+
 namespace zvsim {
 
 namespace {
 
-void put_u32(uint8_t *at, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        at[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void put_f32(uint8_t *at, float f) {
     uint32_t bits;
     std::memcpy(&bits, &f, sizeof bits);
-    put_u32(at, bits);
+    zvusb::put_le32(at, bits);
 }
 
 } // namespace
@@ -30,7 +27,7 @@ IdentityBlock make_identity_block(const DetectorConfig &config) {
     block[3] = config.firmware[2];
     std::memcpy(block.data() + kIdentitySerialOffset, config.serial.data(), config.serial.size());
     block[19] = config.adcbits;
-    put_u32(block.data() + 20, config.samplerate);
+    zvusb::put_le32(block.data() + 20, config.samplerate);
     for (size_t k = 0; k < config.calibrations.size(); ++k) {
         put_f32(block.data() + 24 + 8 * k, config.calibrations[k].gain);
         put_f32(block.data() + 28 + 8 * k, config.calibrations[k].offset);

@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "usb/byte_order.h"
+
 namespace zvsim {
 
 namespace {
 
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 constexpr uint64_t kDefaultSamplerate = 80000000;
-
-uint32_t get32(const uint8_t *at) {
-    return uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
-}
 
 uint16_t port_bit(uint8_t port) {
     return port == kPortS ? 0x4000 : 0x8000;
@@ -21,7 +19,7 @@ uint16_t port_bit(uint8_t port) {
 } // namespace
 
 PortRecord decode_port_record(const PortRecordBytes &bytes) {
-    return {bytes[0], bytes[1], get32(&bytes[2]), get32(&bytes[6])};
+    return {bytes[0], bytes[1], zvusb::get_le32(&bytes[2]), zvusb::get_le32(&bytes[6])};
 }
 
 PortBank::PortBank(uint32_t samplerate)

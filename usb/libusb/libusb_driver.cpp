@@ -66,7 +66,7 @@ std::string format(const char *pattern, const std::string &place) {
 bool qualifies(libusb_device *device) {
     libusb_device_descriptor d;
     return libusb_get_device_descriptor(device, &d) == LIBUSB_SUCCESS &&
-           is_qualifying_device(d.idVendor, d.idProduct);
+           find_qualifying_device(d.idVendor, d.idProduct) != nullptr;
 }
 
 // The attached qualifying devices, ordered by bus and port so that indices stay put.

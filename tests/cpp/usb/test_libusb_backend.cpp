@@ -75,7 +75,7 @@ TEST(UdevRule, GrantsAccessToEveryQualifyingDevice) {
     for (std::string line; std::getline(file, line);)
         if (!line.empty() && line[0] != '#') rules.push_back(line);
     ASSERT_EQ(rules.size(), std::size(kQualifyingDevices));
-    for (const UsbId &id : kQualifyingDevices) {
+    for (const QualifyingDevice &id : kQualifyingDevices) {
         char vendor[40], product[40];
         std::snprintf(vendor, sizeof vendor, "ATTR{idVendor}==\"%04x\"", id.vendor);
         std::snprintf(product, sizeof product, "ATTR{idProduct}==\"%04x\"", id.product);
