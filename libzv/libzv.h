@@ -13,13 +13,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* ZV_VERSION_MAJOR, ZV_VERSION_MINOR, ZV_VERSION_PATCH: generated from the project's version. */
+#include "zv_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-#define ZV_VERSION_MAJOR 0
-#define ZV_VERSION_MINOR 9
-#define ZV_VERSION_PATCH 6
 
 #if defined(__GNUC__)
 #define ZV_API __attribute__((visibility("default")))

@@ -1,4 +1,5 @@
 """Shared pytest setup: the tests run against the modules of the build tree."""
+import json
 import os
 import pathlib
 
@@ -21,6 +22,13 @@ def pytest_configure(config):
 @pytest.fixture
 def build_dir():
     return BUILD_DIR
+
+
+@pytest.fixture(scope="session")
+def project_version():
+    """The version meson.build gives the project, as the build tree records it."""
+    info = json.loads((BUILD_DIR / "meson-info" / "intro-projectinfo.json").read_text())
+    return info["version"]
 
 
 @pytest.fixture

@@ -66,7 +66,7 @@ def test_missing_detector_is_one_clear_line(capsys):
     assert "Traceback" not in err
 
 
-def test_info_has_what_a_bug_report_needs(capsys):
+def test_info_has_what_a_bug_report_needs(capsys, project_version):
     code, out, _ = run(capsys, "info", "--simulate")
     assert code == 0
     for text in (f"serial            {simulated.SERIAL}", "product           HLM25 1550nm FC",
@@ -74,7 +74,7 @@ def test_info_has_what_a_bug_report_needs(capsys):
                  "peak wavelength   1550 nm", "digital highgain", "highgain", "antialias",
                  "libusb", "numpy", "python"):
         assert text in out, text
-    assert any(line.split() == ["zv", "0.9.6"] for line in out.splitlines())
+    assert any(line.split() == ["zv", project_version] for line in out.splitlines())
     # Balanced-only calibration types are not shown for a single-ended unit.
     assert "balanced digital" not in out
 

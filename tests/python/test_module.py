@@ -9,7 +9,7 @@ import pytest
 import zvpy
 
 
-def test_attributes_in_order_and_version():
+def test_attributes_in_order_and_version(project_version):
     names = [n for n in vars(zvpy) if not n.startswith("__")]
     assert names[:3] == ["Device", "Stream", "_DDevice"]
     expected = ["numpy", "init", "exit", "atexit", "error_lookup", "usb_speed_lookup",
@@ -19,7 +19,7 @@ def test_attributes_in_order_and_version():
                 "CALIBRATION_DIGITAL_AUTO", "calibrationtype_lookup", "_trigger_mode_lookup",
                 "Error", "NoDeviceError", "version"]
     assert [n for n in names if n in expected] == expected
-    assert zvpy.version() == (0, 9, 6)
+    assert zvpy.version() == tuple(int(part) for part in project_version.split("."))
     assert zvpy.__doc__ is None
     assert not hasattr(zvpy, "find_trigger_mode")
     assert zvpy.init() is None and zvpy.exit() is None
