@@ -24,7 +24,7 @@ class _PortRecord(TypedDict):
 class SimDevice:
     """One attached (or formerly attached) simulated detector; made by attach()."""
 
-    def __init__(self) -> None:
+    def __init__(self, *args: object, **kwargs: object) -> None:
         """Refused: use zvsim.attach()."""
 
     def __eq__(self, other: object) -> bool: ...
