@@ -57,7 +57,9 @@ def test_error_message_forms():
     # The empty string is false, so the library form is used.
     empty = zvpy.Error("")
     assert str(empty) == "libzv error (%d): %s" % (empty.err, empty.errstr)
-    assert "libzv error" in zvpy.Error.__doc__ or "libzv" in zvpy.Error.__doc__
+    # The docstring says what the class is and names both attributes and where they come from.
+    for words in ("libzv error", "err and", "errstr", "zv_get_error", "zv_get_error_string"):
+        assert words in zvpy.Error.__doc__, words
 
 
 def test_no_device_error_is_an_error():
@@ -65,7 +67,7 @@ def test_no_device_error_is_an_error():
     assert isinstance(e, zvpy.Error)
     assert str(e) == "zvpy error: Could not find a device."
     assert hasattr(e, "err") and hasattr(e, "errstr")
-    assert zvpy.NoDeviceError.__doc__ is None or zvpy.NoDeviceError.__doc__ == zvpy.Error.__doc__
+    assert zvpy.NoDeviceError.__doc__ is None  # no docstring of its own
     assert "__init__" not in vars(zvpy.NoDeviceError)
 
 
@@ -81,7 +83,7 @@ def test_error_reads_the_library_state_in_a_fresh_process():
 
 @pytest.mark.parametrize("cls", [zvpy.Device, zvpy._DDevice])
 def test_pickling_is_refused(cls):
-    obj = cls(open=False) if cls is not zvpy.Stream else None
+    obj = cls(open=False)
     with pytest.raises(TypeError, match="no default __reduce__ due to non-trivial __cinit__"):
         pickle.dumps(obj)
     with pytest.raises(TypeError, match="no default __reduce__ due to non-trivial __cinit__"):

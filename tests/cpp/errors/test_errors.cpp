@@ -4,12 +4,21 @@
 
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 
 TEST(LastError, StartsEmptyAndKeepsTheLastStoredPair) {
-    // Before anything is stored the state is code 0 and the empty text.
-    EXPECT_EQ(zv_get_error(), 0);
-    EXPECT_STREQ(zv_get_error_string(), "");
+    // The state is the calling thread's: a thread that has stored nothing reads code 0 and the
+    // empty text, whatever this one stored before.
+    zv::set_error(zv::Error::invalid_device);
+    int fresh_code = -1;
+    std::string fresh_text = "unset";
+    std::thread([&] {
+        fresh_code = zv_get_error();
+        fresh_text = zv_get_error_string();
+    }).join();
+    EXPECT_EQ(fresh_code, 0);
+    EXPECT_EQ(fresh_text, "");
 
     EXPECT_EQ(zv::set_error(zv::Error::usb_in_request), 32);
     EXPECT_EQ(zv_get_error(), 32);
