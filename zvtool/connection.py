@@ -11,15 +11,16 @@ def add_device_arguments(parser):
 
 
 @contextlib.contextmanager
-def open_device(args):
-    """Opens the chosen detector (the simulated one with --simulate) and closes it afterwards."""
+def open_device(args, realtime=False):
+    """Opens the chosen detector and closes it afterwards; with --simulate, the simulated one,
+    sampling in real time when `realtime` (the live views) or as fast as it is read."""
     import zvpy
 
     serial = getattr(args, "serial", None)
     if args.simulate:
         from zvtool import simulated
 
-        simulated.attach()
+        simulated.attach(realtime)
         serial = serial or simulated.SERIAL
     try:
         device = zvpy.Device(serial=serial)

@@ -26,13 +26,16 @@ def signal(seed=42):
     return words
 
 
-def attach():
-    """Plugs in the simulated detector and returns its zvsim handle."""
+def attach(realtime=False):
+    """Plugs in the simulated detector and returns its zvsim handle (the one already plugged in,
+    if any). A real-time one samples at 80 MS/s of wall-clock time, as the live views need; the
+    other one delivers samples as fast as they are read and never loses any."""
     import zvsim
 
     for existing in zvsim.devices():
         if existing.serial == SERIAL:
             return existing
-    device = zvsim.attach(serial=SERIAL, samplerate=SAMPLERATE, calibrations=CALIBRATIONS)
+    device = zvsim.attach(serial=SERIAL, samplerate=SAMPLERATE, calibrations=CALIBRATIONS,
+                          realtime=realtime)
     device.samples = signal()
     return device

@@ -7,7 +7,7 @@ import threading
 import webbrowser
 
 from zvtool.connection import add_device_arguments, open_device
-from zvtool.live.source import AcquireSource
+from zvtool.live.source import StreamSource
 
 NAME = "scope"
 HELP = "watch the trace, spectrum and power live in a web browser"
@@ -45,8 +45,8 @@ def run(args):
     token = secrets.token_urlsafe(24) if args.host else None
     open_browser = not args.no_browser and bool(os.environ.get("DISPLAY") or
                                                 os.environ.get("WAYLAND_DISPLAY"))
-    with open_device(args) as device:
-        source = AcquireSource(device)
+    with open_device(args, realtime=True) as device:
+        source = StreamSource(device)
         try:
             asyncio.run(serve(source, args.host or "127.0.0.1", args.port, token, open_browser))
         finally:

@@ -249,6 +249,9 @@ class ScopeServer:
                 return client.post(_error(f"the detector did not take {name} within "
                                           f"{SOURCE_TIMEOUT:g} s", name))
             self._broadcast(self._state())
+            if name in self.source.RESTARTING:
+                self._broadcast({"type": "info", "message": f"the stream was restarted to "
+                                 f"change its {name}: the trace and spectrum start afresh"})
         except Exception as error:  # a fault of ours: told, logged, and the server goes on
             print(f"zv scope: {type(error).__name__}: {error}", file=sys.stderr)
             client.post(_error(f"zv scope could not handle that message ({error})"))

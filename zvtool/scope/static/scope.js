@@ -87,6 +87,8 @@ function onMessage(message) {
     zvScope.errors.push(message);
     showMessage(message.message);
     if (state) showState();  // the control goes back to the value in force
+  } else if (message.type === "info") {
+    showMessage(message.message, "info");
   }
 }
 
@@ -193,14 +195,18 @@ function showState() {
   }
   const source = state.source;
   setText("source", `${source.serial} · ${si(source.samplerate, "S/s")}`);
-  setText("notice", state.notice || "");
+  // The source's trouble (the detector unplugged, say) stays in view until it is over.
+  const alert = document.getElementById("alert");
+  alert.textContent = state.notice || "";
+  alert.hidden = !state.notice;
 }
 
 function setText(id, text) { document.getElementById(id).textContent = text; }
 
 let messageTimer = null;
-function showMessage(text) {
+function showMessage(text, kind = "error") {
   setText("message", text);
+  document.getElementById("message").className = kind;
   clearTimeout(messageTimer);
   messageTimer = setTimeout(() => setText("message", ""), 8000);
 }
@@ -237,8 +243,7 @@ function draw() {
   setText("power-aside", unit === "dBm" ? "" : `(${formatPower(header.power.mean, "dBm")})`);
   const rate = arrivals.length > 1 ? (arrivals.length - 1) / (arrivals[arrivals.length - 1] - arrivals[0]) : 0;
   setText("status", `${rate.toFixed(1)} frames/s · ${header.lost_total} samples lost`);
-  if (header.notice || (state && state.notice)) setText("notice", header.notice || state.notice);
-  else setText("notice", "");
+  setText("notice", header.notice || "");
   zvScope.drawn++;
 }
 
