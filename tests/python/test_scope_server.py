@@ -22,7 +22,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 def device(attach):
     from zvtool import simulated
 
-    simulated.attach()
+    simulated.attach(realtime=True)
     with zvpy.Device(serial=simulated.SERIAL) as opened:
         yield opened
 

@@ -147,9 +147,11 @@ class StreamSource(DeviceSource):
     """A source on the detector's continuous stream: consecutive reads join up exactly, port
     levels come with every sample and losses are counted (not warned about).
 
-    A running stream takes gain, cutoff and wavelength changes as it runs; a new filter or
-    decimation needs a stopped stream, so the source stops it, changes it and starts it again
-    (a break of a few milliseconds; `generation` grows). After a failed read (the detector
+    A running stream takes gain and wavelength changes as it runs, and a new cutoff when its
+    filter is redesigned as it runs (LIVE_CUTOFF_FILTERS); the other filters keep their design
+    until the next start, and a new filter or decimation needs a stopped stream. For those the
+    source stops the stream, changes it and starts it again (a break of a few milliseconds;
+    `generation` grows), so that what the view shows is always what the settings say. After a failed read (the detector
     unplugged, say) reconnect() closes the stream and the detector and, once the detector with
     the same serial number is back, opens it with the settings in force before and starts
     streaming again."""
@@ -159,6 +161,9 @@ class StreamSource(DeviceSource):
     BUFFER_SECONDS = 0.5
     # The settings a running stream cannot change.
     RESTARTING = ("filter", "decimation")
+    # The filter modes whose cutoff a running stream takes at once (a cutoff without a filter
+    # changes nothing); every other filter is designed once per start.
+    LIVE_CUTOFF_FILTERS = ("none", "badbutter2", "badbutter4", "badbutter8")
 
     def __init__(self, device):
         super().__init__(device)
@@ -180,7 +185,9 @@ class StreamSource(DeviceSource):
         return block
 
     def _apply(self, name, value):
-        if name not in self.RESTARTING or not self.stream.running:
+        restart = name in self.RESTARTING or (
+            name == "cutoff" and self.stream.read_filter() not in self.LIVE_CUTOFF_FILTERS)
+        if not restart or not self.stream.running:
             return super()._apply(name, value)
         self.stream.stop()
         try:

@@ -236,20 +236,23 @@ class ScopeServer:
                 return client.post(_error(f"unknown message type {str(kind)[:40]!r}: the types "
                                           "are set and state"))
             name = message.get("name")
+            restarted = False
             try:
                 value = validate(name, message.get("value"), self.source.limits())
                 if SETTINGS[name].owner == VIEW:
                     self.acquisition.set_view(name, value)
                 else:
+                    generation = self.source.generation
                     future = asyncio.wrap_future(self.source.request(name, value))
                     await asyncio.wait_for(future, SOURCE_TIMEOUT)
+                    restarted = self.source.generation != generation
             except SettingError as error:
                 return client.post(_error(str(error), name))
             except asyncio.TimeoutError:
                 return client.post(_error(f"the detector did not take {name} within "
                                           f"{SOURCE_TIMEOUT:g} s", name))
             self._broadcast(self._state())
-            if name in self.source.RESTARTING:
+            if restarted:
                 self._broadcast({"type": "info", "message": f"the stream was restarted to "
                                  f"change its {name}: the trace and spectrum start afresh"})
         except Exception as error:  # a fault of ours: told, logged, and the server goes on

@@ -314,16 +314,23 @@ function drawTrace(g, box, header, arrays, unit) {
     g.beginPath(); g.moveTo(Math.round(x(0)) + 0.5, box.top); g.lineTo(Math.round(x(0)) + 0.5, box.bottom); g.stroke();
   }
   // One bar per column from its minimum to its maximum, at least a pixel tall, on whole pixels
-  // (no smoothing to compute: cheap for a browser that draws in software).
+  // (no smoothing to compute: cheap for a browser that draws in software). A bar reaches to the
+  // range of the column before it, as a line through the samples would: a trace with few samples
+  // per column stays one line instead of a row of dots.
   g.fillStyle = COLORS.trace;
   const columnWidth = (box.right - box.left) / n;
   for (let i = 0; i < n; i++) {
     if (!Number.isFinite(high[i])) continue;
+    let top = high[i], bottom = low[i];
+    if (i > 0 && Number.isFinite(high[i - 1]) && Number.isFinite(low[i - 1])) {
+      top = Math.max(top, low[i - 1]);
+      bottom = Math.min(bottom, high[i - 1]);
+    }
     const left = Math.floor(box.left + i * columnWidth);
     const right = Math.max(left + 1, Math.floor(box.left + (i + 1) * columnWidth));
-    const top = Math.round(y(Math.min(high[i], y1)));
-    const bottom = Number.isFinite(low[i]) ? Math.round(y(Math.max(low[i], y0))) : box.bottom;
-    g.fillRect(left, top, right - left, Math.max(1, bottom - top));
+    const yTop = Math.round(y(Math.min(top, y1)));
+    const yBottom = Number.isFinite(bottom) ? Math.round(y(Math.max(bottom, y0))) : box.bottom;
+    g.fillRect(left, yTop, right - left, Math.max(1, yBottom - yTop));
   }
   g.lineWidth = 1;
   g.textAlign = "left";
