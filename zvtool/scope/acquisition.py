@@ -24,6 +24,7 @@ class Acquisition:
         self.publish = publish
         self.notify = notify
         self.period = 1.0 / fps
+        self.samples_read = 0  # for the figures of /stats
         self._views = queue.SimpleQueue()
         self._view = dict(self.producer.view)  # as asked for; the producer follows shortly
         self._stop = threading.Event()
@@ -62,6 +63,7 @@ class Acquisition:
             if self.source.generation != generation:  # a new stream: no joining up with the old
                 generation = self.source.generation
                 self.producer.restart(self.source.samplerate)
+            self.samples_read += len(block)
             self.producer.set_samplerate(self.source.samplerate)
             self.producer.feed(block, time.time())
             now = time.monotonic()

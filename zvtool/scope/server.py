@@ -8,7 +8,7 @@ the URL or in the cookie the page receives with it. WebSocket connections from a
 origin are refused in both cases. Messages from a page are validated before anything is changed;
 a bad one gets an error message back and never disturbs the server.
 
-Routes: /  /static/<file>  /ws  /snapshot?seq=N  /stats
+Routes: /  /static/<file>  /ws  /snapshot?seq=N  /stats[?since=N]
 """
 import asyncio
 import collections
@@ -189,7 +189,11 @@ class ScopeServer:
                                      "X-Samplerate": repr(rate), **SECURITY_HEADERS})
 
     async def _stats(self, request):
-        latencies = sorted(self.latencies)
+        try:  # ?since=N: only the frames sent after the first N (a benchmark's window)
+            since = int(request.query.get("since", 0))
+        except ValueError:
+            return web.Response(status=400, text="stats takes ?since=N, a number of frames")
+        latencies = sorted(latency for sent, latency in self.latencies if sent > since)
 
         def share(fraction):
             return latencies[min(len(latencies) - 1, int(fraction * len(latencies)))]
@@ -200,6 +204,7 @@ class ScopeServer:
         return web.json_response({
             "frames_sent": self.frames_sent, "latency": latency, "clients": len(self.clients),
             "cpu_seconds": time.process_time(), "wall_seconds": time.monotonic() - self.started,
+            "samples_read": self.acquisition.samples_read, "lost_total": self.source.lost_total,
         })
 
     # ---- Frames and messages ----
@@ -296,7 +301,7 @@ class ScopeServer:
     def _sent(self, frame, now):
         self.frames_sent += 1
         if frame.header["arrived"] is not None:
-            self.latencies.append(now - frame.header["arrived"])
+            self.latencies.append((self.frames_sent, now - frame.header["arrived"]))
 
     def _notify(self, text):
         """From the acquisition thread: a failure to read, or "" when it reads again."""
