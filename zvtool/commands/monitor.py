@@ -113,5 +113,4 @@ def watch(source, meter, interval, title):
             try:
                 take_reading(source, meter, interval)
             except zvpy.Error as error:
-                notice = (f"{source.serial} unplugged or not answering ({error}): waiting for "
-                          "it")
+                notice = f"{source.serial} unplugged or not answering: waiting for it ({error})"

@@ -177,7 +177,8 @@ class StreamSource(DeviceSource):
         self.generation += 1
 
     def stop(self):
-        self.stream.stop()
+        if self.stream is not None:  # None while a reconnect() has not found the detector
+            self.stream.stop()
 
     def _read(self, n, timeout):
         block = self.stream.read(n, timeout=timeout)
