@@ -72,6 +72,7 @@ std::unique_ptr<Recorder> Recorder::start(std::unique_ptr<RecordedStream> stream
                                                        options.writer);
         file_created = true;
         if (!s.running()) {
+            const ActingFor acting(r.get());
             if (s.start(options.buffer_seconds) != 0) return give_up();
             r->started_stream_ = true;
         }
@@ -96,7 +97,7 @@ Recorder::~Recorder() {
 }
 
 void Recorder::run() {
-    ReaderClaim::read_for(this);
+    const ActingFor acting(this);
     ignore_interrupts_on_this_thread();
     const QuietHdf5 quiet;
     std::string message;

@@ -521,7 +521,7 @@ template <typename T> int ZVStreamImpl<T>::start(double buffer_seconds) {
     if (!device_) return zv::set_error(zv::Error::invalid_device);
     if (streaming()) return zv::set_error(zv::Error::stream_already_running);
     // A recorder reads the acquisition there is; it is not replaced under it.
-    if (reader_claim_.claimed()) return zv::set_error(zv::Error::stream_being_recorded);
+    if (!reader_claim_.allows_caller()) return zv_get_error();
     if (!(buffer_seconds > 0)) return zv::set_error(zv::Error::invalid_parameters);
     {
         std::lock_guard<std::mutex> lock(settings_mutex_);

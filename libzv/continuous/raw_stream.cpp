@@ -70,7 +70,7 @@ int zv_raw_stream_start(zv_raw_stream *stream, double buffer_seconds) {
     if (stream == nullptr) return zv::set_error(zv::Error::invalid_parameters);
     if (stream->running) return zv::set_error(zv::Error::stream_already_running);
     // A recorder reads the acquisition there is; it is not replaced under it.
-    if (stream->claim.claimed()) return zv::set_error(zv::Error::stream_being_recorded);
+    if (!stream->claim.allows_caller()) return zv_get_error();
     auto acquisition = zv::ContinuousAcquisition::start(stream->dev, buffer_seconds);
     if (!acquisition) return zv_get_error();
     stream->acquisition = std::move(acquisition);

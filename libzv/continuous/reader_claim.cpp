@@ -5,8 +5,8 @@
 namespace zv {
 namespace {
 
-// The claimant the calling thread reads for (null on the program's threads).
-thread_local const void *t_reading_for = nullptr;
+// The claimant the calling thread acts for (null on the program's own threads).
+thread_local const void *t_acting_for = nullptr;
 
 } // namespace
 
@@ -28,9 +28,16 @@ bool ReaderClaim::claimed() const {
     return owner_ != nullptr;
 }
 
+bool ReaderClaim::allows_caller() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (owner_ != nullptr && owner_ != t_acting_for)
+        return set_error(Error::stream_being_recorded), false;
+    return true;
+}
+
 bool ReaderClaim::begin_read() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (owner_ != nullptr && owner_ != t_reading_for)
+    if (owner_ != nullptr && owner_ != t_acting_for)
         return set_error(Error::stream_being_recorded), false;
     ++reads_;
     return true;
@@ -41,8 +48,12 @@ void ReaderClaim::end_read() {
     --reads_;
 }
 
-void ReaderClaim::read_for(const void *owner) {
-    t_reading_for = owner;
+ActingFor::ActingFor(const void *owner) : previous_(t_acting_for) {
+    t_acting_for = owner;
+}
+
+ActingFor::~ActingFor() {
+    t_acting_for = previous_;
 }
 
 } // namespace zv
