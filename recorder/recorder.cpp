@@ -76,6 +76,8 @@ std::unique_ptr<Recorder> Recorder::start(std::unique_ptr<RecordedStream> stream
             if (s.start(options.buffer_seconds) != 0) return give_up();
             r->started_stream_ = true;
         }
+        // The seconds as stream positions, counted from the first sample read.
+        if (options.seconds > 0) r->span_ = uint64_t(std::ceil(options.seconds * s.samplerate()));
         r->read_size_ = r->writer_->chunk_samples() * kChunksPerRead;
         s.set_max_read(r->read_size_);
         r->thread_ = std::thread(&Recorder::run, r.get());
@@ -133,9 +135,7 @@ void Recorder::run() {
 int Recorder::record(std::string &message) {
     RecordingWriter &writer = *writer_;
     std::vector<char> buffer(read_size_ * (stream_->kind() == ZV_RECORDING_RAW ? 2 : 4));
-    // The seconds as stream positions, counted from the first sample read.
-    const uint64_t span =
-        options_.seconds > 0 ? uint64_t(std::ceil(options_.seconds * stream_->samplerate())) : 0;
+    const uint64_t span = span_;
     bool positioned = false;
     uint64_t next_position = 0, end_position = 0;
     const auto limited = [&] { return options_.nsamples > 0 || span > 0; };

@@ -69,6 +69,7 @@ class Recorder {
              const RecorderOptions &options);
     void run();
     // Reads and appends until the recording ends; returns its failure (0: none) with message.
+    // Touches the stream only through reads (its device may be closed under it meanwhile).
     int record(std::string &message);
     int outcome();
 
@@ -78,6 +79,7 @@ class Recorder {
     std::unique_ptr<RecordingWriter> writer_;
     bool started_stream_ = false;
     uint64_t read_size_ = 0;
+    uint64_t span_ = 0; // the seconds as stream positions; 0: no limit
 
     std::atomic<bool> stop_requested_{false};
     std::atomic<bool> finished_{false};
