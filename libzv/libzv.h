@@ -412,7 +412,8 @@ typedef struct {
     /* The six stored calibration pairs as the identity block holds them: (gain in uW per ADC code,
      * offset in uW) at the photodiode's peak wavelength. */
     double calibrations[ZV_RECORDING_PAIRS][2];
-    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start */
+    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start; -1:
+                                         a custom calibration (processed recordings) */
     int32_t calibration_follows_gain; /* 1: the automatic choice, pair 0 in high gain and pair 1
                                          in low gain, following "highgain" changes */
     double wavelength;                /* nm, the wavelength the calibration is corrected to */
