@@ -12,15 +12,15 @@ def add_device_arguments(parser):
 
 @contextlib.contextmanager
 def open_device(args, realtime=False):
-    """Opens the chosen detector and closes it afterwards; with --simulate, the simulated one,
-    sampling in real time when `realtime` (the live views) or as fast as it is read."""
+    """Opens the chosen detector (the simulated one with --simulate, sampling in wall-clock time
+    when realtime) and closes it afterwards."""
     import zvpy
 
     serial = getattr(args, "serial", None)
     if args.simulate:
         from zvtool import simulated
 
-        simulated.attach(realtime)
+        simulated.attach(realtime=realtime)
         serial = serial or simulated.SERIAL
     try:
         device = zvpy.Device(serial=serial)

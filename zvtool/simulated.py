@@ -27,9 +27,9 @@ def signal(seed=42):
 
 
 def attach(realtime=False):
-    """Plugs in the simulated detector and returns its zvsim handle (the one already plugged in,
-    if any). A real-time one samples at 80 MS/s of wall-clock time, as the live views need; the
-    other one delivers samples as fast as they are read and never loses any."""
+    """Plugs in the simulated detector and returns its zvsim handle. With realtime it samples
+    in wall-clock time, as a real detector does; otherwise it sends samples as fast as they are
+    read."""
     import zvsim
 
     for existing in zvsim.devices():
