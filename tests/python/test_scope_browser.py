@@ -57,10 +57,13 @@ def load_when_written(path):
 
 
 @pytest.fixture
-def scope(attach):
-    """A scope on the real-time simulated detector; scope.sim is the detector."""
+def scope(attach, tmp_path):
+    """A scope on the real-time simulated detector; scope.sim is the detector, and recordings
+    go to tmp_path / "recordings"."""
     sim = simulated.attach(realtime=True)
-    running = open_scope(zvpy.Device(serial=simulated.SERIAL))
+    (tmp_path / "recordings").mkdir()
+    running = open_scope(zvpy.Device(serial=simulated.SERIAL),
+                         record_dir=str(tmp_path / "recordings"))
     running.sim = sim
     yield running
     running.close()
@@ -180,6 +183,47 @@ def test_unplug_and_replug_while_the_page_is_open(browser, scope):
     assert back.features["highgain"] == 1  # the settings in force before are restored
     assert page(browser, "state.settings.highgain") is True
     assert_no_errors(browser)
+
+
+def test_record_button_writes_the_stream_to_a_file(browser, scope, tmp_path):
+    """Recording from the page: the file grows while the page shows how it goes, a gain change
+    goes to its table of changes, a change that would restart the stream is refused, and the
+    live view goes on after Stop."""
+    from selenium.webdriver.common.by import By
+
+    browser.get(scope.url)
+    wait_for(lambda: page(browser, "drawn") >= 3, "frames drawn")
+    decimation = browser.find_element(By.ID, "set-decimation")
+    decimation.clear()
+    decimation.send_keys("10\n")  # 8 MS/s: 32 MB/s for the disk
+    wait_for(lambda: page(browser, "state.source.samplerate") == 8e6, "decimation")
+
+    record = browser.find_element(By.ID, "record")
+    record.click()
+    recording = lambda: page(browser, "state.recording") or {}
+    wait_for(lambda: recording().get("samples_written", 0) > 2_000_000, "the recording to grow")
+    assert recording()["running"] and "recording zv-scope-" in browser.find_element(
+        By.ID, "recording").text
+    browser.find_element(By.ID, "set-highgain").click()
+    wait_for(lambda: scope.sim.features["highgain"] == 1, "high gain while recording")
+    choose(browser, "filter", "butterworth8")
+    wait_for(lambda: page(browser, "errors.length"), "the filter change to be refused")
+    assert "stop the recording first" in page(browser, "errors")[0]["message"]
+    assert scope.source.stream.read_filter() == "butterworth4"
+
+    record.click()
+    wait_for(lambda: not recording().get("running", True), "the recording to end")
+    drawn = page(browser, "drawn")
+    wait_for(lambda: page(browser, "drawn") > drawn + 5, "the live view to go on")
+    status = recording()
+    path, = (tmp_path / "recordings").glob("zv-scope-*.h5")
+    assert status["name"] == path.name and status["error"] == ""
+    with zvpy.Recording(path) as file:
+        assert file.state == "closed" and file.samplerate == 8e6
+        assert len(file) == status["samples_written"] > 2_000_000
+        assert file.gaps == [] and status["lost_total"] == 0
+        assert [(name, value) for _, name, value in file.changes] == [("highgain", 1)]
+        assert file.attrs["filter"] == "butterworth4"
 
 
 def assert_no_errors(browser):

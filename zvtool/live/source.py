@@ -21,6 +21,13 @@ The interface the views use:
                                                   a new generation do not continue the previous
                                                   ones (their index starts again at 0)
     source.reconnect()                            after a failed read: the detector opened again
+    source.can_record                             whether this zvpy records a running stream
+    source.request_recording(path) -> Future      a recording to a new file started by the
+                                                  reading thread (None: the running one stopped);
+                                                  reads wait for it meanwhile
+    source.recording_status()                     {name, path, running, samples_written,
+                                                  lost_total, seconds, error} of the recording
+                                                  running or last ended, or None; any thread
     source.lost_total                             samples lost since the view started
     source.stop(); source.close()                 the detector left idle and closed
 """
@@ -31,7 +38,10 @@ import warnings
 
 import zvpy
 
+from zvtool.live import recording
 from zvtool.live.settings import SettingError, validate
+
+RECORD = "recording"  # the request that starts (a path) or stops (None) a recording
 
 
 class DeviceSource:
@@ -151,10 +161,14 @@ class StreamSource(DeviceSource):
     filter is redesigned as it runs (LIVE_CUTOFF_FILTERS); the other filters keep their design
     until the next start, and a new filter or decimation needs a stopped stream. For those the
     source stops the stream, changes it and starts it again (a break of a few milliseconds;
-    `generation` grows), so that what the view shows is always what the settings say. After a failed read (the detector
-    unplugged, say) reconnect() closes the stream and the detector and, once the detector with
-    the same serial number is back, opens it with the settings in force before and starts
-    streaming again."""
+    `generation` grows), so that what the view shows is always what the settings say.
+
+    After a failed read (the detector unplugged, say) reconnect() closes the stream and the
+    detector and, once the detector with the same serial number is back, opens it with the
+    settings in force before and starts streaming again.
+
+    A recording (request_recording) takes the stream's samples to a file; meanwhile reads wait
+    for it and raise TimeoutError, and changes that would restart the stream are refused."""
 
     # Seconds of samples the stream holds for a reader that falls behind (about 160 MB at
     # 80 MS/s): far more than a view ever lags, far less than the machine's memory.
@@ -165,9 +179,37 @@ class StreamSource(DeviceSource):
     # changes nothing); every other filter is designed once per start.
     LIVE_CUTOFF_FILTERS = ("none", "badbutter2", "badbutter4", "badbutter8")
 
+    # Seconds a read waits for a recording before it raises TimeoutError (the reading thread's
+    # pace while the recorder reads the samples).
+    RECORDING_POLL = 0.25
+
     def __init__(self, device):
         super().__init__(device)
         self.generation = 0
+        self.recording = None  # the LiveRecording running or last ended
+
+    @property
+    def can_record(self):
+        return recording.available()
+
+    def request_recording(self, path):
+        """A Future for a recording to `path` started (path None: the running one stopped) by
+        the reading thread; it gives the recording's status or raises SettingError."""
+        return self.request(RECORD, path)
+
+    def recording_status(self):
+        return None if self.recording is None else self.recording.status()
+
+    def _recording_running(self):
+        return self.recording is not None and self.recording.running
+
+    def read(self, n, timeout=None):
+        self._apply_pending()
+        if self._recording_running():
+            poll = self.RECORDING_POLL if timeout is None else min(timeout, self.RECORDING_POLL)
+            if not self.recording.wait(poll):
+                raise TimeoutError("the stream is being recorded: its samples go to the file")
+        return self._read(n, timeout)
 
     def start(self):
         # Losses are counted and shown by the views (Block.lost, lost_total): a warning for each
@@ -186,15 +228,34 @@ class StreamSource(DeviceSource):
         return block
 
     def _apply(self, name, value):
+        if name == RECORD:
+            return self._record(value)
         restart = name in self.RESTARTING or (
             name == "cutoff" and self.stream.read_filter() not in self.LIVE_CUTOFF_FILTERS)
         if not restart or not self.stream.running:
             return super()._apply(name, value)
+        if self._recording_running():
+            raise SettingError(f"{name} cannot change while recording (it restarts the stream, "
+                               "which would end the recording): stop the recording first")
         self.stream.stop()
         try:
             super()._apply(name, value)
         finally:
             self.start()
+
+    def _record(self, path):
+        if path is None:
+            if not self._recording_running():
+                raise SettingError("no recording is running")
+            return self.recording.stop()
+        if not self.can_record:
+            raise SettingError("this zvpy cannot record a running stream")
+        if self._recording_running():
+            raise SettingError(f"a recording is running already ({self.recording.path})")
+        try:
+            self.recording = recording.LiveRecording(self.stream, path)
+        except (zvpy.Error, OSError) as error:
+            raise SettingError(f"cannot record to {path}: {error}") from None
 
     def reconnect(self):
         """Called by the reading thread after a read failed: closes the stream and the detector
@@ -222,6 +283,8 @@ class StreamSource(DeviceSource):
         return True
 
     def close(self):
+        if self._recording_running():
+            self.recording.stop()
         if self.device is not None:
             super().close()
         else:  # between a failed read and a successful reconnect()

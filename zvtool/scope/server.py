@@ -16,6 +16,7 @@ import errno
 import hmac
 import io
 import json
+import os
 import pathlib
 import sys
 import time
@@ -42,6 +43,7 @@ SOURCE_TIMEOUT = 5.0  # seconds a detector setting may take before the page hear
 MESSAGE_LIMIT = 64 * 1024  # bytes of a message from a page
 QUEUED_MESSAGES = 64  # text messages waiting for a slow page; beyond, it is disconnected
 LATENCIES_KEPT = 2000
+RECORDING_REPORT_S = 0.5  # how often the pages hear how a recording goes
 
 
 class Client:
@@ -80,10 +82,12 @@ class Client:
 
 
 class ScopeServer:
-    def __init__(self, source, host="127.0.0.1", port=8025, token=None, fps=30,
+    def __init__(self, source, host="127.0.0.1", port=8025, token=None, fps=30, record_dir=".",
                  **producer_options):
-        """token None: loopback only, no token; otherwise every request must carry it."""
+        """token None: loopback only, no token; otherwise every request must carry it.
+        Recordings started from a page go to new files in `record_dir`."""
         self.source = source
+        self.record_dir = record_dir
         self.host, self.port, self.token = host, port, token
         self.acquisition = Acquisition(source, self._publish, self._notify, fps,
                                        **producer_options)
@@ -94,6 +98,7 @@ class ScopeServer:
         self.started = time.monotonic()
         self.loop = None
         self.runner = None
+        self.watcher = None
 
     # ---- Life ----
 
@@ -120,8 +125,10 @@ class ScopeServer:
                              f"{error.strerror}") from None
         self.port = site._server.sockets[0].getsockname()[1]  # the one chosen for port 0
         self.acquisition.start()
+        self.watcher = asyncio.ensure_future(self._watch_recording())
 
     async def stop(self):
+        self.watcher.cancel()
         await self.loop.run_in_executor(None, self.acquisition.stop)
         for client in list(self.clients):
             await client.ws.close(message=b"zv scope stopped")
@@ -237,9 +244,11 @@ class ScopeServer:
             kind = message.get("type") if isinstance(message, dict) else None
             if kind == "state":
                 return client.post(self._state())
+            if kind == "record":
+                return await self._record(client, message.get("action"))
             if kind != "set":
                 return client.post(_error(f"unknown message type {str(kind)[:40]!r}: the types "
-                                          "are set and state"))
+                                          "are set, record and state"))
             name = message.get("name")
             restarted = False
             try:
@@ -264,6 +273,34 @@ class ScopeServer:
             print(f"zv scope: {type(error).__name__}: {error}", file=sys.stderr)
             client.post(_error(f"zv scope could not handle that message ({error})"))
 
+    async def _record(self, client, action):
+        """{"type": "record", "action": "start"} records the stream to a new file in the
+        recording folder; "stop" ends the recording."""
+        if action not in ("start", "stop"):
+            return client.post(_error(f"record takes the action start or stop, not "
+                                      f"{str(action)[:40]!r}", "recording"))
+        path = _recording_path(self.record_dir) if action == "start" else None
+        try:
+            future = asyncio.wrap_future(self.source.request_recording(path))
+            await asyncio.wait_for(future, SOURCE_TIMEOUT)
+        except SettingError as error:
+            return client.post(_error(str(error), "recording"))
+        except asyncio.TimeoutError:
+            return client.post(_error(f"the recording did not {action} within "
+                                      f"{SOURCE_TIMEOUT:g} s", "recording"))
+        self._broadcast(self._state())
+
+    async def _watch_recording(self):
+        """Tells the pages how a recording goes, twice a second while it runs, and once more
+        when it has ended."""
+        shown = None
+        while True:
+            await asyncio.sleep(RECORDING_REPORT_S)
+            status = self.source.recording_status()
+            if status != shown and self.clients:
+                self._broadcast(self._state())
+            shown = status
+
     def _state(self, schema=False):
         limits = self.source.limits()
         state = self.source.state()
@@ -272,8 +309,10 @@ class ScopeServer:
             "settings": {**{k: v for k, v in state.items() if k in SETTINGS},
                          **self.acquisition.view()},
             "source": {"serial": self.source.serial, "samplerate": state["samplerate"],
-                       "device_samplerate": self.source.device_samplerate},
+                       "device_samplerate": self.source.device_samplerate,
+                       "can_record": self.source.can_record},
             "notice": self.notice,
+            "recording": self.source.recording_status(),
         }
         if schema:
             message["schema"] = {
@@ -317,6 +356,16 @@ def _refuse(text):
 
 def _error(text, name=None):
     return {"type": "error", "message": text, "name": name}
+
+
+def _recording_path(folder):
+    """A file name in `folder` no other file has: zv-scope-<date>-<time>[-N].h5."""
+    stem = os.path.join(folder, f"zv-scope-{time.strftime('%Y%m%d-%H%M%S')}")
+    path, n = stem + ".h5", 1
+    while os.path.exists(path):
+        n += 1
+        path = f"{stem}-{n}.h5"
+    return path
 
 
 def _rate_text(rate):

@@ -195,10 +195,24 @@ function showState() {
   }
   const source = state.source;
   setText("source", `${source.serial} · ${si(source.samplerate, "S/s")}`);
+  showRecording(source.can_record, state.recording);
   // The source's trouble (the detector unplugged, say) stays in view until it is over.
   const alert = document.getElementById("alert");
   alert.textContent = state.notice || "";
   alert.hidden = !state.notice;
+}
+
+// The Record button (where this zv can record) and how the recording goes or ended.
+function showRecording(available, recording) {
+  const button = document.getElementById("record");
+  const running = !!(recording && recording.running);
+  button.hidden = !available;
+  button.textContent = running ? "Stop recording" : "Record (.h5)";
+  button.classList.toggle("active", running);
+  if (!recording) return setText("recording", "");
+  const amount = `${recording.seconds.toFixed(1)} s, ${(recording.samples_written / 1e6).toFixed(1)} M samples, ${recording.lost_total} lost`;
+  if (running) setText("recording", `recording ${recording.name}: ${amount} (the live view waits: the recorder reads the samples)`);
+  else setText("recording", `${recording.name}: ${amount}${recording.error ? ` · failed: ${recording.error}` : ""}`);
 }
 
 function setText(id, text) { document.getElementById(id).textContent = text; }
@@ -444,6 +458,10 @@ async function saveSamples() {
 window.addEventListener("DOMContentLoaded", () => {
   document.getElementById("save-png").onclick = savePicture;
   document.getElementById("save-npy").onclick = () => { saveSamples().catch((e) => showMessage(String(e))); };
+  document.getElementById("record").onclick = () => {
+    const running = !!(state && state.recording && state.recording.running);
+    send({ type: "record", action: running ? "stop" : "start" });
+  };
   document.getElementById("controls").onsubmit = (event) => event.preventDefault();
   window.addEventListener("resize", () => { if (shown) { latest = latest || shown; requestAnimationFrame(draw); } });
   connect();
