@@ -381,7 +381,9 @@ function drawSpectrum(g, box, header, arrays, unit) {
   g.fillStyle = COLORS.muted;
   g.textAlign = "right";
   g.textBaseline = "middle";
-  for (let d = psdRange.low; d <= psdRange.high; d++) {
+  // A grid line and label every `every` decades, at least 18 pixels apart.
+  const every = Math.max(1, Math.ceil(18 * (psdRange.high - psdRange.low) / (box.bottom - box.top)));
+  for (let d = Math.ceil(psdRange.low / every) * every; d <= psdRange.high; d += every) {
     g.beginPath(); g.moveTo(box.left, Math.round(y(10 ** d)) + 0.5); g.lineTo(box.right, Math.round(y(10 ** d)) + 0.5); g.stroke();
     g.fillText(`1e${d}`, box.left - 6, y(10 ** d));
   }
