@@ -219,6 +219,8 @@ class StreamSource(DeviceSource):
         self.generation += 1
 
     def stop(self):
+        if self._recording_running():  # its file closed first, with what it recorded
+            self.recording.stop()
         if self.stream is not None:  # None while a reconnect() has not found the detector
             self.stream.stop()
 
@@ -283,8 +285,6 @@ class StreamSource(DeviceSource):
         return True
 
     def close(self):
-        if self._recording_running():
-            self.recording.stop()
         if self.device is not None:
             super().close()
         else:  # between a failed read and a successful reconnect()
