@@ -54,6 +54,7 @@ _T = TypeVar("_T", numpy.uint16, numpy.float32, numpy.float64)
 _D = TypeVar("_D", bound=Device)
 _S = TypeVar("_S", bound=Stream[Any])
 _R = TypeVar("_R", bound=Recording)
+_Rec = TypeVar("_Rec", bound=Recorder)
 # Power units by name (watts times 1e-12, 1e-9, 1e-6, 1e-3, 1).
 _PowerUnit = Literal["pW", "nW", "uW", "µW", "mW", "W"]
 
@@ -303,6 +304,27 @@ class Stream(Generic[_F]):
     def blocks(
         self, nsamples: int, *, count: int | None = None, timeout: float | None = None
     ) -> Iterator[Block[_F]]: ...
+    # Recording to an HDF5 file (stored as float32 whatever the stream's dtype).
+    def start_recording(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Starts recording to an HDF5 file on a library thread; returns at once."""
+
+    def record(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Records until `seconds` of stream time or exactly `nsamples` samples; blocking."""
+
 
     def read_samplerate(self) -> float:
         """Output rate in S/s: the raw rate divided by the downsampling."""
@@ -433,8 +455,57 @@ class RawStream:
     def blocks(
         self, nsamples: int, *, count: int | None = None, timeout: float | None = None
     ) -> Iterator[Block[numpy.uint16]]: ...
+    def start_recording(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Starts recording to an HDF5 file on a library thread; returns at once."""
+
+    def record(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Records until `seconds` of stream time or exactly `nsamples` samples; blocking."""
+
     def close(self) -> None: ...
     def __enter__(self) -> RawStream: ...
+
+class Recorder:
+    """A recording in progress (start_recording); also a context manager that stops it."""
+
+    @property
+    def path(self) -> str: ...
+    @property
+    def running(self) -> bool:
+        """True until the recording has ended and its file is closed."""
+
+    @property
+    def samples_written(self) -> int: ...
+    @property
+    def lost_total(self) -> int:
+        """Samples the stream lost while recording (the file's gap table)."""
+
+    def wait(self, timeout: float | None = None) -> bool:
+        """True once the recording has ended, False when `timeout` seconds passed first."""
+
+    def stop(self) -> None:
+        """Ends the recording and closes the file; raises the recording's failure if any."""
+
+    def __enter__(self: _Rec) -> _Rec: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None: ...
 
 class Recording:
     """A recording file (HDF5) opened for reading; also a context manager. Indices count
