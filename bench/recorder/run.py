@@ -72,29 +72,7 @@ def dd_figure(path, nbytes):
     return count * (4 << 20) / seconds / 1e6
 
 
-def throughput(build, shm_gb, disk_dir, disk_gb):
-    shm = pathlib.Path("/dev/shm")
-    if shm.is_dir():
-        nbytes = fitted(shm, shm_gb, "/dev/shm")
-        best = max(writer(build, shm / "zv-bench.h5", nbytes) for _ in range(3))
-        verdict = "meets" if best[0] >= SHM_TARGET_MBPS else "below"
-        print(f"writer to /dev/shm, {nbytes / GB:.1f} GB raw, best of 3: {best[0]:8.1f} MB/s "
-              f"{best[1]:8.1f} MS/s  ({verdict} {SHM_TARGET_MBPS:.0f} MB/s)")
-    nbytes = fitted(disk_dir, disk_gb, "local disk")
-    if nbytes < 0.1 * GB:
-        print("local disk: too little free space to measure")
-        return
-    # Taken in turns, as a shared disk's speed drifts; the best of each.
-    dd, best = 0.0, (0.0, 0.0, 0.0)
-    for _ in range(2):
-        dd = max(dd, dd_figure(disk_dir / "dd.bin", nbytes))
-        best = max(best, writer(build, disk_dir / "zv-bench.h5", nbytes, "--fsync"))
-    print(f"writer to the local disk ({disk_dir}), {nbytes / GB:.1f} GB raw, until on disk, "
-          f"best of 2: {best[0]:8.1f} MB/s {best[1]:8.1f} MS/s;  dd (conv=fdatasync) to the "
-          f"same disk in turns with it: {dd:8.1f} MB/s")
-
-
-def recorded(path, nbytes, sync=False):
+def recorded(path, nbytes, sync):
     """(MB/s, MS/s) of RawStream.record of nbytes of raw samples to path, from before the
     recording starts until its file is closed (and with sync, on the disk)."""
     import zvpy
@@ -121,14 +99,17 @@ def recorded(path, nbytes, sync=False):
     return 2 * samples / seconds / 1e6, samples / seconds / 1e6
 
 
-def stream_recording(shm_gb, disk_dir, disk_gb):
+def shm_and_disk(what, measure, shm_gb, disk_dir, disk_gb):
+    """Prints measure(path, nbytes, sync)'s best (MB/s, MS/s) writing to /dev/shm, and to the
+    local disk until on disk beside dd's figure for the same disk, taken in turns (a shared
+    disk's speed drifts)."""
     shm = pathlib.Path("/dev/shm")
     if shm.is_dir():
         nbytes = fitted(shm, shm_gb, "/dev/shm")
-        best = max(recorded(shm / "zv-bench-stream.h5", nbytes) for _ in range(3))
+        best = max(measure(shm / "zv-bench.h5", nbytes, False) for _ in range(3))
         verdict = "meets" if best[0] >= SHM_TARGET_MBPS else "below"
-        print(f"recording a stream to /dev/shm, {nbytes / GB:.1f} GB raw, best of 3: "
-              f"{best[0]:8.1f} MB/s {best[1]:8.1f} MS/s  ({verdict} {SHM_TARGET_MBPS:.0f} MB/s)")
+        print(f"{what} to /dev/shm, {nbytes / GB:.1f} GB raw, best of 3: {best[0]:8.1f} MB/s "
+              f"{best[1]:8.1f} MS/s  ({verdict} {SHM_TARGET_MBPS:.0f} MB/s)")
     nbytes = fitted(disk_dir, disk_gb, "local disk")
     if nbytes < 0.1 * GB:
         print("local disk: too little free space to measure")
@@ -136,10 +117,10 @@ def stream_recording(shm_gb, disk_dir, disk_gb):
     dd, best = 0.0, (0.0, 0.0)
     for _ in range(2):
         dd = max(dd, dd_figure(disk_dir / "dd.bin", nbytes))
-        best = max(best, recorded(disk_dir / "zv-bench-stream.h5", nbytes, sync=True))
-    print(f"recording a stream to the local disk ({disk_dir}), {nbytes / GB:.1f} GB raw, until "
-          f"on disk, best of 2: {best[0]:8.1f} MB/s {best[1]:8.1f} MS/s;  dd (conv=fdatasync) to "
-          f"the same disk in turns with it: {dd:8.1f} MB/s")
+        best = max(best, measure(disk_dir / "zv-bench.h5", nbytes, True))
+    print(f"{what} to the local disk ({disk_dir}), {nbytes / GB:.1f} GB raw, until on disk, "
+          f"best of 2: {best[0]:8.1f} MB/s {best[1]:8.1f} MS/s;  dd (conv=fdatasync) to the same "
+          f"disk in turns with it: {dd:8.1f} MB/s")
 
 
 def plot_benchmark(build, disk_dir, plot_gb):
@@ -183,9 +164,12 @@ def main():
     build = pathlib.Path(os.environ.get("ZV_BUILD_DIR", "build")).resolve()
     with tempfile.TemporaryDirectory(dir=args.disk_dir or build, prefix="bench-recorder-") as d:
         disk_dir = pathlib.Path(d)
-        stream_recording(args.shm_gb, disk_dir, args.disk_gb)
+        shm_and_disk("recording a stream", recorded, args.shm_gb, disk_dir, args.disk_gb)
         if not args.stream_only:
-            throughput(build, args.shm_gb, disk_dir, args.disk_gb)
+            shm_and_disk("writer alone",
+                         lambda path, nbytes, sync: writer(build, path, nbytes,
+                                                           *(["--fsync"] if sync else []))[:2],
+                         args.shm_gb, disk_dir, args.disk_gb)
             plot_benchmark(build, disk_dir, args.plot_gb)
     return 0
 

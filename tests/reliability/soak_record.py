@@ -20,7 +20,7 @@ import time
 
 import zvpy
 import zvsim
-from soak import MEMORY_SLACK_MIB, REPORT_EVERY_SECONDS, cpu_seconds, priority_note, resident_mib
+from soak import MEMORY_SLACK_MIB, REPORT_EVERY_SECONDS, MemoryWatch, cpu_seconds, priority_note
 
 SAMPLERATE = 80_000_000
 BYTES_PER_SAMPLE = 2
@@ -66,17 +66,12 @@ def soak(path, seconds):
         start = time.monotonic()
         cpu_start = cpu_seconds()
         recorder = stream.start_recording(path, seconds=seconds)
-        memory_after_first_second = None
-        memory_peak = 0.0
+        watch = MemoryWatch()
         next_report = REPORT_EVERY_SECONDS
         losses_seen = 0
         while not recorder.wait(timeout=POLL_SECONDS):
             elapsed = time.monotonic() - start
-            memory = resident_mib()
-            if elapsed >= 1.0:
-                if memory_after_first_second is None:
-                    memory_after_first_second = memory
-                memory_peak = max(memory_peak, memory)
+            memory = watch.sample(elapsed)
             if recorder.lost_total != losses_seen:
                 losses_seen = recorder.lost_total
                 print(f"  {elapsed:8.1f} s: {losses_seen} samples lost so far", flush=True)
@@ -94,16 +89,13 @@ def soak(path, seconds):
     with zvpy.Recording(path) as recording:
         stored, gaps = len(recording), recording.gaps
     complete = stored + sum(gap[1] for gap in gaps) == int(seconds * SAMPLERATE)
-    memory_after_first_second = memory_after_first_second or memory_peak
-    growth = memory_peak - memory_after_first_second
     print(f"soak-record: {stored} samples ({stored * BYTES_PER_SAMPLE / 1e9:.1f} GB) in "
           f"{elapsed:.1f} s; {len(gaps)} loss events ({recorder.lost_total} samples); detector "
           f"dropped {sim.dropped}; the file {'covers' if complete else 'does NOT cover'} "
           f"{seconds:g} s of stream; processor {cpu:.0%} of one core (the simulated detector's "
-          f"sampling included); memory {memory_after_first_second:.1f} MiB after 1 s, peak "
-          f"{memory_peak:.1f} MiB (growth {growth:.1f} MiB); {priority_note()}", flush=True)
+          f"sampling included); {watch.summary()}; {priority_note()}", flush=True)
     zvsim.detach_all()
-    failed = bool(gaps) or not complete or growth > MEMORY_SLACK_MIB
+    failed = bool(gaps) or not complete or watch.growth > MEMORY_SLACK_MIB
     return 1 if failed else 0
 
 
