@@ -24,21 +24,25 @@ from soak import MEMORY_SLACK_MIB, REPORT_EVERY_SECONDS, MemoryWatch, cpu_second
 
 SAMPLERATE = 80_000_000
 BYTES_PER_SAMPLE = 2
-# Free space left on the disk beside the recording.
-MARGIN_BYTES = 2 * 10**9
+# Free space left on the disk beside the recording (others may need the disk meanwhile): a tenth
+# of the file system, at least 10 GB.
+MARGIN_FRACTION, MARGIN_BYTES = 0.1, 10 * 10**9
 # Check-ins with the recording, in seconds.
 POLL_SECONDS = 1.0
 
 
 def fitted_seconds(seconds, folder):
     """The seconds whose recording fits on folder's disk beside the margin."""
-    free = shutil.disk_usage(folder).free
-    room = max(0, free - MARGIN_BYTES) / (SAMPLERATE * BYTES_PER_SAMPLE)
+    usage = shutil.disk_usage(folder)
+    free = usage.free
+    margin = max(MARGIN_BYTES, MARGIN_FRACTION * usage.total)
+    room = max(0, free - margin) / (SAMPLERATE * BYTES_PER_SAMPLE)
     if room >= seconds:
         return seconds
     print(f"soak-record: {seconds:g} s at {SAMPLERATE * BYTES_PER_SAMPLE / 1e6:g} MB/s need "
           f"{seconds * SAMPLERATE * BYTES_PER_SAMPLE / 1e9:.1f} GB and {folder} has "
-          f"{free / 1e9:.1f} GB free: recording {room:.0f} s instead", flush=True)
+          f"{free / 1e9:.1f} GB free, of which {margin / 1e9:.0f} GB stay free: recording "
+          f"{room:.0f} s instead", flush=True)
     return float(int(room))
 
 
