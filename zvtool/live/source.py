@@ -170,7 +170,7 @@ class StreamSource(DeviceSource):
     A recording (request_recording) takes the stream's samples to a file; meanwhile reads wait
     for it and raise TimeoutError, and changes that would restart the stream are refused."""
 
-    # Seconds of samples the stream holds for a reader that falls behind (about 160 MB at
+    # Seconds of samples the stream holds for a reader that falls behind (80 MB of raw words at
     # 80 MS/s): far more than a view ever lags, far less than the machine's memory.
     BUFFER_SECONDS = 0.5
     # The settings a running stream cannot change.
@@ -194,7 +194,7 @@ class StreamSource(DeviceSource):
 
     def request_recording(self, path):
         """A Future for a recording to `path` started (path None: the running one stopped) by
-        the reading thread; it gives the recording's status or raises SettingError."""
+        the reading thread; it gives the new state() or raises SettingError."""
         return self.request(RECORD, path)
 
     def recording_status(self):
