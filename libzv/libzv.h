@@ -41,9 +41,9 @@ enum {
         55,                /* the interrupt check asked the call to stop (zv_set_interrupt_check) */
     ZV_ERROR_TIMEOUT = 56, /* a time-out given by the caller passed */
     ZV_ERROR_STREAM_STATE = 57, /* a continuous stream is not running, was stopped, or is running */
-    ZV_ERROR_FILE = 58,        /* a file could not be created, written or read; the message names
-                                  the file and the cause */
-    ZV_ERROR_FILE_EXISTS = 59, /* the file exists and overwriting it was not asked for */
+    ZV_ERROR_FILE = 58,         /* a file could not be created, written or read; the message names
+                                   the file and the cause */
+    ZV_ERROR_FILE_EXISTS = 59,  /* the file exists and overwriting it was not asked for */
     ZV_ERROR_NOT_RECORDING = 60, /* the file is not a zv recording; the message names it */
     ZV_ERROR_GAIN_MODE = -1,
 };
@@ -257,9 +257,9 @@ ZV_API int zv_get_raw_data_per_trigger(zv_device *dev, uint16_t *buffer, uint64_
  * the previous burst (negative: no limit). The bursts completed before stay in the buffer. */
 ZV_API int zv_get_raw_data_triggered_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
                                              ZV_TRIGGER_MODE_t mode, int32_t timeout_ms);
-ZV_API int zv_get_raw_data_per_trigger_timeout(zv_device *dev, uint16_t *buffer,
-                                               uint64_t nsamples, ZV_TRIGGER_MODE_t mode,
-                                               uint64_t samples_per_trigger, int32_t timeout_ms);
+ZV_API int zv_get_raw_data_per_trigger_timeout(zv_device *dev, uint16_t *buffer, uint64_t nsamples,
+                                               ZV_TRIGGER_MODE_t mode, uint64_t samples_per_trigger,
+                                               int32_t timeout_ms);
 
 /* ---- Continuous streams ----
  * A started stream keeps the detector streaming on a thread of its own (the same engine as
@@ -402,29 +402,30 @@ enum {
 /* What a recording's attributes say about its samples; the caller fills it for the writer. Text
  * fields are zero-terminated. */
 typedef struct {
-    char serial[16];           /* detector serial */
-    char product[32];          /* product name */
-    char firmware[16];         /* firmware version, "major.minor.patch" */
-    double samplerate;         /* S/s of the stored samples */
-    double device_samplerate;  /* S/s of the detector's ADC */
-    int32_t adc_bits;          /* bits of the ADC code */
-    int32_t high_gain;         /* 1: amplifier in high gain at the start, 0: low gain */
+    char serial[16];          /* detector serial */
+    char product[32];         /* product name */
+    char firmware[16];        /* firmware version, "major.minor.patch" */
+    double samplerate;        /* S/s of the stored samples */
+    double device_samplerate; /* S/s of the detector's ADC */
+    int32_t adc_bits;         /* bits of the ADC code */
+    int32_t high_gain;        /* 1: amplifier in high gain at the start, 0: low gain */
     /* The six stored calibration pairs as the identity block holds them: (gain in uW per ADC code,
      * offset in uW) at the photodiode's peak wavelength. */
     double calibrations[ZV_RECORDING_PAIRS][2];
-    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start */
+    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start; -1:
+                                         a custom calibration (processed recordings) */
     int32_t calibration_follows_gain; /* 1: the automatic choice, pair 0 in high gain and pair 1
                                          in low gain, following "highgain" changes */
     double wavelength;                /* nm, the wavelength the calibration is corrected to */
     double responsivity;              /* relative responsivity at the wavelength (1 at the peak) */
     double calibration[2];            /* (gain uW per code, offset uW) in use at the start: the
                                          stored pair divided by the responsivity */
-    int32_t units;          /* power unit as a power of ten of watts (-6: uW): of the stored samples
-                               in processed recordings, of the stream in raw ones */
-    char filter[24];        /* processed: the stream's filter mode; raw: "none" */
-    double cutoff;          /* Hz, the filter's cutoff; 0 without a filter */
-    int32_t downsampling;   /* 1 sample kept in this many by downsampling (1: all) */
-    int32_t decimation;     /* 1 sample kept in this many by decimation (1: all) */
+    int32_t units;        /* power unit as a power of ten of watts (-6: uW): of the stored samples
+                             in processed recordings, of the stream in raw ones */
+    char filter[24];      /* processed: the stream's filter mode; raw: "none" */
+    double cutoff;        /* Hz, the filter's cutoff; 0 without a filter */
+    int32_t downsampling; /* 1 sample kept in this many by downsampling (1: all) */
+    int32_t decimation;   /* 1 sample kept in this many by decimation (1: all) */
     int32_t port_bits_masked; /* raw: 1 when bits 14 and 15 (ports S and T) were cleared */
     double start_time;        /* UNIX time (s, UTC) the recording started; 0: when it is opened */
 } zv_recording_info;
@@ -446,9 +447,8 @@ typedef struct zv_recording_writer zv_recording_writer;
 /* Creates the file (kind: ZV_RECORDING_RAW or ZV_RECORDING_FLOAT32). An existing file fails with
  * ZV_ERROR_FILE_EXISTS unless overwrite is true; a file another writer is writing is never
  * overwritten. Returns null with the error state set on failure. */
-ZV_API zv_recording_writer *zv_recording_writer_open(const char *path,
-                                                     const zv_recording_info *info, int kind,
-                                                     bool overwrite);
+ZV_API zv_recording_writer *
+zv_recording_writer_open(const char *path, const zv_recording_info *info, int kind, bool overwrite);
 /* Appends block->count samples (of the writer's kind) described by block, and flushes when the
  * last flush is 0.5 s old (a caller whose blocks pause flushes itself, so readers see them). */
 ZV_API int zv_recording_writer_append_raw(zv_recording_writer *writer, const uint16_t *samples,
@@ -508,8 +508,8 @@ ZV_API int zv_recording_read_float(zv_recording *rec, uint64_t start, uint64_t c
  * cleared) through the calibration the file records, computed in float32 as a float32 stream
  * computes it (after a "highgain" change, a calibration that follows the gain switches pairs);
  * processed values rescaled from the file's unit. */
-ZV_API int zv_recording_read_power(zv_recording *rec, uint64_t start, uint64_t count,
-                                   int32_t units, float *out);
+ZV_API int zv_recording_read_power(zv_recording *rec, uint64_t start, uint64_t count, int32_t units,
+                                   float *out);
 /* The name of a gap kind as recordings write it: "device", "overflow", or "unknown" (0, samples a
  * block reported lost without placing them). */
 ZV_API const char *zv_loss_kind_name(int32_t kind);
@@ -520,6 +520,64 @@ ZV_API int zv_power_unit_exponent(const char *name, int32_t *exponent);
  * does; `h5clear -s` alone would cut the file short and lose the samples). Refuses a file that a
  * writer is writing now; a closed recording is left as it is. */
 ZV_API int zv_recording_repair(const char *path);
+
+/* ---- Recording a continuous stream ----
+ * A recorder writes a continuous stream (raw, float or double) to a recording on a thread of its
+ * own: it reads the stream with a short time-out and appends each block with its gaps and setting
+ * changes, flushing every 0.5 s, also while blocks pause. A slow disk never stalls the
+ * acquisition: the stream's ring holds the samples meanwhile, and what does not fit is lost as
+ * ZV_LOSS_OVERFLOW gaps, counted (zv_recorder_lost) and written to the gap table.
+ *
+ * While it records, the recorder is the stream's only reader: the stream's own read fails with
+ * ZV_ERROR_STREAM_STATE ("the stream is being recorded ..."), as does a second recorder and a
+ * start. The stream's settings may change meanwhile and are written to the changes table; its
+ * stop ends the recording. A raw stream gives a raw recording (the words as the stream delivers
+ * them, port bits masked or kept); a float stream a processed one; a double stream a processed
+ * one too, its samples rounded to float32 as they are stored (the precision of the detector's
+ * 14-bit codes is kept). A processed stream must calibrate to power (mode "auto" or "custom";
+ * "none" fails with 48).
+ *
+ * The recording ends after `nsamples` stored samples exactly, after `seconds` of stream time,
+ * at zv_recorder_stop, when the stream is stopped or fails, or when the file cannot be written
+ * (disk full, write error). The recorder then closes the file cleanly (it holds every sample
+ * recorded) and stops the stream if the recorder started it; a stream that was running already
+ * is left running. A failure is kept: zv_recorder_wait and zv_recorder_stop return it and store
+ * it as the calling thread's last error, its message naming the file and the cause. Close the
+ * recorder before its stream, and the stream before its device. */
+typedef struct zv_recorder zv_recorder;
+typedef struct {
+    uint64_t nsamples;     /* stored samples to record, exactly; 0: no limit */
+    double seconds;        /* stream time to record (s): seconds x the stream's rate positions from
+                              the first sample recorded, lost ones counted; 0: no limit */
+    double buffer_seconds; /* ring (s) of a stream the recorder starts itself; 0: 1 s */
+    bool overwrite;        /* replace an existing file (never one a writer is writing now) */
+} zv_recorder_options;
+/* Starts recording `stream` to path, starting the stream when it is not running (options may be
+ * null: no limits, no overwrite). Returns null with the error stored, leaving no file and the
+ * stream as it was: ZV_ERROR_FILE_EXISTS, ZV_ERROR_FILE (missing or unwritable folder, ...),
+ * ZV_ERROR_STREAM_STATE (the stream is recorded already, or a read of it is in progress), 48
+ * (negative or non-finite seconds or buffer, a processed stream without calibration to power),
+ * or the stream's own error when it cannot start. */
+ZV_API zv_recorder *zv_recorder_start_raw(zv_raw_stream *stream, const char *path,
+                                          const zv_recorder_options *options);
+ZV_API zv_recorder *zv_recorder_start_float(zv_stream_float *stream, const char *path,
+                                            const zv_recorder_options *options);
+ZV_API zv_recorder *zv_recorder_start_double(zv_stream_double *stream, const char *path,
+                                             const zv_recorder_options *options);
+/* Waits up to timeout_ms milliseconds (negative: without limit) for the recording to end,
+ * answering the interrupt check. Returns 0 once it ended well, its failure once it failed,
+ * ZV_ERROR_TIMEOUT ("the recording has not ended yet") or ZV_ERROR_INTERRUPTED while it goes on. */
+ZV_API int zv_recorder_wait(zv_recorder *recorder, int32_t timeout_ms);
+/* Ends the recording, waits until the file is closed (at most about 0.1 s and the last flush),
+ * and returns 0 or the recording's failure, as often as it is called. */
+ZV_API int zv_recorder_stop(zv_recorder *recorder);
+/* True until the recording has ended (its file closed). */
+ZV_API bool zv_recorder_running(zv_recorder *recorder);
+/* Samples stored so far, and samples the stream lost while recording (in the gap table). */
+ZV_API uint64_t zv_recorder_samples(zv_recorder *recorder);
+ZV_API uint64_t zv_recorder_lost(zv_recorder *recorder);
+/* Stops the recording if it runs and frees the recorder. */
+ZV_API void zv_recorder_close(zv_recorder *recorder);
 
 #ifdef __cplusplus
 }

@@ -1,12 +1,11 @@
 // The C interface of the recorder (libzv.h): each function forwards to the C++ writer, reader or
-// repair inside one guard that keeps HDF5 quiet and turns exceptions into the last-error state.
+// repair inside one guard that keeps HDF5 quiet and turns exceptions into the last-error state
+// (c_guard.h).
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "libzv/errors.h"
-#include "recorder/hdf5_support.h"
-#include "recorder/recording_error.h"
+#include "recorder/c_guard.h"
 #include "recorder/recording_layout.h"
 #include "recorder/recording_reader.h"
 #include "recorder/recording_repair.h"
@@ -32,27 +31,8 @@ struct zv_recording {
 
 namespace {
 
-using zv::recording::RecordingError;
-
-// Runs body; a failure stores the last error and returns its code (body's result otherwise).
-template <typename Body> int guarded(Body body) {
-    const zv::recording::QuietHdf5 quiet;
-    try {
-        return body();
-    } catch (const RecordingError &e) {
-        return zv::set_error_text(e.entry(), e.what());
-    } catch (const std::bad_alloc &) {
-        return zv::set_error(zv::Error::out_of_memory);
-    } catch (const std::exception &e) {
-        return zv::set_error_text(zv::Error::file_error, e.what());
-    }
-}
-
-bool missing(const void *pointer) {
-    if (pointer) return false;
-    zv::set_error(zv::Error::invalid_parameters);
-    return true;
-}
+using zv::recording::guarded;
+using zv::recording::missing;
 
 template <typename Sample>
 int append(zv_recording_writer *writer, const Sample *samples, const zv_block *block, int kind) {

@@ -520,6 +520,8 @@ template <typename T> void ZVStreamImpl<T>::note_change(const char *name, double
 template <typename T> int ZVStreamImpl<T>::start(double buffer_seconds) {
     if (!device_) return zv::set_error(zv::Error::invalid_device);
     if (streaming()) return zv::set_error(zv::Error::stream_already_running);
+    // A recorder reads the acquisition there is; it is not replaced under it.
+    if (!reader_claim_.allows_caller()) return zv_get_error();
     if (!(buffer_seconds > 0)) return zv::set_error(zv::Error::invalid_parameters);
     {
         std::lock_guard<std::mutex> lock(settings_mutex_);
@@ -540,6 +542,11 @@ int ZVStreamImpl<T>::read(uint64_t count, T *destination, uint8_t *flags, int32_
                           zv_block *block) {
     if (block == nullptr || (destination == nullptr && count > 0))
         return zv::set_error(zv::Error::invalid_parameters);
+    const zv::ClaimedRead claimed(reader_claim_);
+    if (!claimed.allowed) {
+        *block = zv_block{};
+        return zv_get_error();
+    }
     if (!streaming()) {
         *block = zv_block{};
         return zv::set_error(zv::Error::stream_not_running);
