@@ -58,13 +58,16 @@ e2e:
 #   make soak           a continuous stream from a real-time simulated detector at 80 MS/s, float32
 #                       with decimation 10, read by a Python loop for SOAK_SECONDS; reports
 #                       samples, loss events, processor time and memory
+#   make soak-record    a real-time simulated detector at 80 MS/s recorded raw to the local disk
+#                       (the build tree) for SOAK_SECONDS, fewer when the disk is short; reports
+#                       loss events, processor time and memory; deletes the file
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SMOKE_SECONDS ?= 25
 FUZZ_SECONDS ?= 600
 SOAK_SECONDS ?= 600
 
-.PHONY: test-sanitize fuzz-build fuzz-smoke fuzz soak
+.PHONY: test-sanitize fuzz-build fuzz-smoke fuzz soak soak-record
 
 $(ASAN_BUILD)/build.ninja:
 	meson setup $(ASAN_BUILD) --python.install-env=auto -Dbuildtype=debugoptimized -Dbench=false \
@@ -93,3 +96,6 @@ fuzz: fuzz-build
 
 soak: build
 	$(RUN_ENV) $(PYTHON) tests/reliability/soak.py $(SOAK_SECONDS)
+
+soak-record: build
+	$(RUN_ENV) $(PYTHON) tests/reliability/soak_record.py $(SOAK_SECONDS) $(abspath $(BUILD))

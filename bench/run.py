@@ -17,7 +17,8 @@ BENCHMARKS = [
      ["{python}", "bench/stream/acquire_bench.py"]),
     ("stream: continuous reads from Python (RawStream, Stream beside sosfilt, a counting thread)",
      ["{python}", "bench/stream/continuous_bench.py"]),
-    ("recorder: writer throughput (/dev/shm, local disk beside dd) and zv plot of 10 GB",
+    ("recorder: a stream recorded and the writer alone (/dev/shm, local disk beside dd), zv plot "
+     "of 10 GB",
      ["{python}", "bench/recorder/run.py"]),
     ("envelope: min/max columns per sample type, path and block shape",
      ["{build}/bench/envelope/envelope_bench"]),

@@ -53,6 +53,15 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_FILE_EXISTS, "the file exists"},
     {ZV_ERROR_NOT_RECORDING, "not a zv recording"},
     {ZV_ERROR_INVALID_ARGUMENT, "samples outside the recording"},
+    {ZV_ERROR_STREAM_STATE,
+     "the stream is being recorded: its recorder reads the samples (stop the recording to read "
+     "them)"},
+    {ZV_ERROR_STREAM_STATE, "the stream is being recorded already: one recorder per stream"},
+    {ZV_ERROR_STREAM_STATE, "a read of the stream is in progress on another thread"},
+    {ZV_ERROR_TIMEOUT, "the recording has not ended yet"},
+    {ZV_ERROR_INVALID_ARGUMENT,
+     "a processed recording stores power: set the stream's calibration mode to auto or custom, "
+     "or record a raw stream"},
     {ZV_ERROR_INTERNAL, "unexpected failure inside libzv"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),

@@ -48,6 +48,11 @@ enum class Error {
     file_exists,
     not_a_recording,
     outside_recording,
+    stream_being_recorded,
+    stream_recorded_already,
+    stream_read_in_progress,
+    recording_not_ended,
+    recording_needs_power,
     unexpected_failure,
     count_ // keep last
 };

@@ -303,8 +303,9 @@ typedef struct {
  * later). Names: "highgain", "antialias", "powerdown", "adcclock", "test_pattern" (0 normal,
  * 1 checkerboard, 2 PN9, 3 user), "test_pattern_user", "adc_register", "port_<P>_drive",
  * "port_<P>_pwm_threshold", "port_<P>_pwm_period", "port_<P>_pulse" (P: A, B, S, T, LEDR, LEDG,
- * LEDB), "vendor_request"; for processed streams also "cutoff", "calibration_gain",
- * "calibration_offset", "calibration_wavelength" and "calibration_units". */
+ * LEDB), "vendor_request"; for processed streams also "cutoff" (a filter that takes it while
+ * running), "calibration_gain", "calibration_offset", "calibration_wavelength" and
+ * "calibration_units". */
 typedef struct {
     uint64_t index;
     char name[24]; /* zero-terminated */
@@ -417,7 +418,8 @@ typedef struct {
     /* The six stored calibration pairs as the identity block holds them: (gain in uW per ADC code,
      * offset in uW) at the photodiode's peak wavelength. */
     double calibrations[ZV_RECORDING_PAIRS][2];
-    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start */
+    int32_t calibration_pair;         /* index (0-5) of the stored pair in use at the start; -1:
+                                         a custom calibration (processed recordings) */
     int32_t calibration_follows_gain; /* 1: the automatic choice, pair 0 in high gain and pair 1
                                          in low gain, following "highgain" changes */
     double wavelength;                /* nm, the wavelength the calibration is corrected to */
@@ -524,6 +526,64 @@ ZV_API int zv_power_unit_exponent(const char *name, int32_t *exponent);
  * does; `h5clear -s` alone would cut the file short and lose the samples). Refuses a file that a
  * writer is writing now; a closed recording is left as it is. */
 ZV_API int zv_recording_repair(const char *path);
+
+/* ---- Recording a continuous stream ----
+ * A recorder writes a continuous stream (raw, float or double) to a recording on a thread of its
+ * own: it reads the stream with a short time-out and appends each block with its gaps and setting
+ * changes, flushing every 0.5 s, also while blocks pause. A slow disk never stalls the
+ * acquisition: the stream's ring holds the samples meanwhile, and what does not fit is lost as
+ * ZV_LOSS_OVERFLOW gaps, counted (zv_recorder_lost) and written to the gap table.
+ *
+ * While it records, the recorder is the stream's only reader: the stream's own read fails with
+ * ZV_ERROR_STREAM_STATE ("the stream is being recorded ..."), as does a second recorder and a
+ * start. The stream's settings may change meanwhile and are written to the changes table; its
+ * stop ends the recording. A raw stream gives a raw recording (the words as the stream delivers
+ * them, port bits masked or kept); a float stream a processed one; a double stream a processed
+ * one too, its samples rounded to float32 as they are stored (the precision of the detector's
+ * 14-bit codes is kept). A processed stream must calibrate to power (mode "auto" or "custom";
+ * "none" fails with 48).
+ *
+ * The recording ends after `nsamples` stored samples exactly, after `seconds` of stream time,
+ * at zv_recorder_stop, when the stream is stopped or fails, or when the file cannot be written
+ * (disk full, write error). The recorder then closes the file cleanly (it holds every sample
+ * recorded) and stops the stream if the recorder started it; a stream that was running already
+ * is left running. A failure is kept: zv_recorder_wait and zv_recorder_stop return it and store
+ * it as the calling thread's last error, its message naming the file and the cause. Close the
+ * recorder before its stream, and the stream before its device. */
+typedef struct zv_recorder zv_recorder;
+typedef struct {
+    uint64_t nsamples;     /* stored samples to record, exactly; 0: no limit */
+    double seconds;        /* stream time to record (s): seconds x the stream's rate positions from
+                              the first sample recorded, lost ones counted; 0: no limit */
+    double buffer_seconds; /* ring (s) of a stream the recorder starts itself; 0: 1 s */
+    bool overwrite;        /* replace an existing file (never one a writer is writing now) */
+} zv_recorder_options;
+/* Starts recording `stream` to path, starting the stream when it is not running (options may be
+ * null: no limits, no overwrite). Returns null with the error stored, leaving no file and the
+ * stream as it was: ZV_ERROR_FILE_EXISTS, ZV_ERROR_FILE (missing or unwritable folder, ...),
+ * ZV_ERROR_STREAM_STATE (the stream is recorded already, or a read of it is in progress), 48
+ * (negative or non-finite seconds or buffer, a processed stream without calibration to power),
+ * or the stream's own error when it cannot start. */
+ZV_API zv_recorder *zv_recorder_start_raw(zv_raw_stream *stream, const char *path,
+                                          const zv_recorder_options *options);
+ZV_API zv_recorder *zv_recorder_start_float(zv_stream_float *stream, const char *path,
+                                            const zv_recorder_options *options);
+ZV_API zv_recorder *zv_recorder_start_double(zv_stream_double *stream, const char *path,
+                                             const zv_recorder_options *options);
+/* Waits up to timeout_ms milliseconds (negative: without limit) for the recording to end,
+ * answering the interrupt check. Returns 0 once it ended well, its failure once it failed,
+ * ZV_ERROR_TIMEOUT ("the recording has not ended yet") or ZV_ERROR_INTERRUPTED while it goes on. */
+ZV_API int zv_recorder_wait(zv_recorder *recorder, int32_t timeout_ms);
+/* Ends the recording, waits until the file is closed (at most about 0.1 s and the last flush),
+ * and returns 0 or the recording's failure, as often as it is called. */
+ZV_API int zv_recorder_stop(zv_recorder *recorder);
+/* True until the recording has ended (its file closed). */
+ZV_API bool zv_recorder_running(zv_recorder *recorder);
+/* Samples stored so far, and samples the stream lost while recording (in the gap table). */
+ZV_API uint64_t zv_recorder_samples(zv_recorder *recorder);
+ZV_API uint64_t zv_recorder_lost(zv_recorder *recorder);
+/* Stops the recording if it runs and frees the recorder. */
+ZV_API void zv_recorder_close(zv_recorder *recorder);
 
 #ifdef __cplusplus
 }

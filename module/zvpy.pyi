@@ -54,6 +54,7 @@ _T = TypeVar("_T", numpy.uint16, numpy.float32, numpy.float64)
 _D = TypeVar("_D", bound=Device)
 _S = TypeVar("_S", bound=Stream[Any])
 _R = TypeVar("_R", bound=Recording)
+_Rec = TypeVar("_Rec", bound=Recorder)
 # Power units by name (watts times 1e-12, 1e-9, 1e-6, 1e-3, 1).
 _PowerUnit = Literal["pW", "nW", "uW", "µW", "mW", "W"]
 
@@ -256,8 +257,32 @@ class _DDevice(Device):
     ) -> None: ...
     def set_clock_divide(self, divide: Literal[1, 2, 4], /) -> None: ...
 
+class _ContinuousStream:
+    """What Stream and RawStream share: recording to an HDF5 file (a Stream's samples stored as
+    float32 whatever its dtype)."""
+
+    def start_recording(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Starts recording to an HDF5 file on a library thread; returns at once."""
+
+    def record(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Records until `seconds` of stream time or exactly `nsamples` samples; blocking."""
+
 # Generic over its element type in the stub only: at run time Stream is not subscriptable.
-class Stream(Generic[_F]):
+class Stream(_ContinuousStream, Generic[_F]):
     """A processed stream of one Device: calibrated (power in watts × 10**calibration_units),
     low-pass filtered and rate-reduced samples of dtype float32 or float64."""
 
@@ -413,7 +438,7 @@ class Block(Generic[_T]):
     def __len__(self) -> int: ...
     def __array__(self, dtype: DTypeLike = None) -> NDArray[Any]: ...
 
-class RawStream:
+class RawStream(_ContinuousStream):
     """A continuous stream of a Device's raw 16-bit sample codes."""
 
     def __init__(self, device: Device, mask: bool = True) -> None: ...
@@ -435,6 +460,35 @@ class RawStream:
     ) -> Iterator[Block[numpy.uint16]]: ...
     def close(self) -> None: ...
     def __enter__(self) -> RawStream: ...
+    def __exit__(
+        self,
+        exc_type: type[BaseException] | None,
+        exc_value: BaseException | None,
+        traceback: TracebackType | None,
+    ) -> None: ...
+
+class Recorder:
+    """A recording in progress (start_recording); also a context manager that stops it."""
+
+    @property
+    def path(self) -> str: ...
+    @property
+    def running(self) -> bool:
+        """True until the recording has ended and its file is closed."""
+
+    @property
+    def samples_written(self) -> int: ...
+    @property
+    def lost_total(self) -> int:
+        """Samples the stream lost while recording (the file's gap table)."""
+
+    def wait(self, timeout: float | None = None) -> bool:
+        """True once the recording has ended, False when `timeout` seconds passed first."""
+
+    def stop(self) -> None:
+        """Ends the recording and closes the file; raises the recording's failure if any."""
+
+    def __enter__(self: _Rec) -> _Rec: ...
     def __exit__(
         self,
         exc_type: type[BaseException] | None,

@@ -25,6 +25,7 @@ include "zvpy_stream.pxi"
 include "zvpy_ddevice.pxi"
 include "zvpy_raw_stream.pxi"
 include "zvpy_recording.pxi"
+include "zvpy_recorder.pxi"
 include "zvpy_envelope.pxi"
 
 import builtins as _builtins

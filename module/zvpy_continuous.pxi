@@ -6,6 +6,7 @@
 # samples with the interpreter lock released and continues exactly where the previous read ended.
 # A read that times out or is interrupted keeps what it gathered as the start of the next read.
 
+import os
 import warnings as _warnings
 
 from operator import index as _operator_index
@@ -14,6 +15,7 @@ from cpython.exc cimport PyErr_Fetch, PyErr_Restore, PyErr_Occurred
 from cpython.ref cimport PyObject
 from libc.math cimport ceil
 from libc.stdint cimport INT32_MAX
+cimport zvrecording as zr
 
 
 # Words for the kinds of loss in Block.gaps.
@@ -74,6 +76,8 @@ cdef class _ContinuousStream:
     cdef int _reads
     cdef bint _release_pending
     cdef object _sample_dtype
+    # The Recorder of the stream's last recording (None before the first).
+    cdef object _recorder
 
     def __cinit__(self):
         self._carry = None
@@ -105,6 +109,10 @@ cdef class _ContinuousStream:
     cdef void _c_release(self):
         pass
 
+    cdef zr.zv_recorder *_c_record(self, const char *path,
+                                   const zr.zv_recorder_options *options) nogil:
+        return NULL
+
     def start(self, *, buffer_seconds=1.0):
         """Starts continuous acquisition with the settings in force.
 
@@ -132,6 +140,73 @@ cdef class _ContinuousStream:
         a read blocked on another thread raises Error. Stopping a stopped stream does nothing."""
         self._carry = None
         self._c_stop()
+        if self._recorder is not None:
+            self._recorder._finish()
+
+    def start_recording(self, path, *, seconds=None, nsamples=None, overwrite=False):
+        """Starts recording the stream to an HDF5 file (the layout is in the README) on a thread
+        of the library, and returns at once with its zvpy.Recorder (samples_written, lost_total,
+        running, wait, stop; also a context manager). Starts the stream when it is not running,
+        and then stops it when the recording ends; a running stream stays running.
+
+        A RawStream makes a raw recording (its words, port bits as its mask leaves them); a
+        Stream a processed float32 one (a float64 stream's samples are rounded to float32, which
+        keeps every digit of the detector's 14-bit codes); it must calibrate to power (mode
+        "auto" or "custom"). While it records, read and blocks raise Error (the recorder reads
+        the samples); settings may change and go to the file's changes table. Samples a read
+        that timed out kept for the next read are dropped.
+
+        Args:
+            path: the file to create.
+            seconds (float): stop after this much stream time from the first sample recorded
+                (lost samples counted); None: no limit.
+            nsamples (int): stop after exactly this many stored samples; None: no limit.
+            overwrite (bool): replace an existing file (never one being recorded).
+
+        Raises:
+            FileExistsError: the file exists and overwrite is False.
+            ValueError: seconds or nsamples is not positive.
+            zvpy.Error: the folder does not exist or cannot be written, the stream is being
+                recorded or read on another thread, a Stream does not calibrate to power, or the
+                stream cannot start. Nothing is left behind.
+        """
+        cdef zr.zv_recorder_options options = _recording_options(seconds, nsamples, overwrite)
+        path = os.fspath(path)
+        cdef bytes encoded = os.fsencode(path)
+        cdef const char *name = encoded
+        self._check_usable()
+        cdef zr.zv_recorder *rec
+        with nogil:
+            rec = self._c_record(name, &options)
+        if rec == NULL:
+            _raise_failure(_recording_start_failure())
+        self._carry = None
+        self._recorder = _watch_recording(rec, path, self, self.device)
+        return self._recorder
+
+    def record(self, path, *, seconds=None, nsamples=None, overwrite=False):
+        """Records the stream to an HDF5 file until `seconds` of stream time or exactly
+        `nsamples` samples are recorded (the first reached, when both are given), and returns
+        the ended zvpy.Recorder (samples_written, lost_total). As start_recording, waiting for
+        the end. Ctrl-C closes the file with the samples recorded so far, stops a stream the
+        recording started, and raises KeyboardInterrupt.
+
+        Raises:
+            as start_recording; ValueError when neither seconds nor nsamples is given;
+            zvpy.Error when the recording fails (disk full, write error, the detector fails):
+                the message names the file and the cause, and the file holds every sample before.
+        """
+        if seconds is None and nsamples is None:
+            raise ValueError("record needs seconds or nsamples; start_recording records until "
+                             "its stop()")
+        recorder = self.start_recording(path, seconds=seconds, nsamples=nsamples,
+                                        overwrite=overwrite)
+        try:
+            recorder.wait()
+        finally:
+            recorder._finish()
+        recorder.stop()
+        return recorder
 
     @property
     def running(self):

@@ -31,12 +31,16 @@ cdef class Device:
     # Counts the records this instance has released. A Stream remembers it at creation: a
     # different count means its record is gone, even if a reopened record got the same address.
     cdef unsigned long long releases
+    # The recordings of this device's streams in progress (Recorder objects): ended before the
+    # record is released, so each file is closed while its stream still has a device.
+    cdef set _recorders
 
     def __cinit__(self):
         init()
         self.dev = NULL
         self.collecting = False
         self.releases = 0
+        self._recorders = set()
 
     def __init__(self, open=True, serial=None):
         if open:
@@ -58,6 +62,9 @@ cdef class Device:
         return 0
 
     cdef void _release(self):
+        if self._recorders:
+            for recorder in list(self._recorders):
+                recorder._finish()
         if self.dev != NULL:
             zv_close(self.dev)
             self.dev = NULL

@@ -142,6 +142,10 @@ cdef class RawStream(_ContinuousStream):
             zv_raw_stream_stop(self.stream)
         return 0
 
+    cdef zr.zv_recorder *_c_record(self, const char *path,
+                                   const zr.zv_recorder_options *options) nogil:
+        return zr.zv_recorder_start_raw(self.stream, path, options)
+
     cdef bint _c_running(self):
         return self.stream != NULL and not self._release_pending and zv_raw_stream_running(self.stream)
 

@@ -126,6 +126,12 @@ cdef class Stream(_ContinuousStream):
             self.double_stream.stop()
         return 0
 
+    cdef zr.zv_recorder *_c_record(self, const char *path,
+                                   const zr.zv_recorder_options *options) nogil:
+        if self.float_stream != NULL:
+            return zr.zv_recorder_start_float(self.float_stream, path, options)
+        return zr.zv_recorder_start_double(self.double_stream, path, options)
+
     cdef bint _c_running(self):
         if self._release_pending:
             return False

@@ -10,6 +10,7 @@ cdef extern from "libzv/libzv.h" nogil:
         ZV_RECORDING_CLOSED
         ZV_RECORDING_WRITING
         ZV_RECORDING_UNCLOSED
+        ZV_ERROR_FILE_EXISTS
 
     ctypedef struct zv_recording:
         pass
@@ -42,3 +43,31 @@ cdef extern from "libzv/libzv.h" nogil:
     const char *zv_loss_kind_name(int32_t kind)
     int zv_power_unit_exponent(const char *name, int32_t *exponent)
     int zv_recording_repair(const char *path)
+
+
+# The recorder: a continuous stream written to a recording on a library thread.
+from libzv cimport zv_raw_stream
+from zvstream cimport ZVStream
+
+cdef extern from "libzv/libzv.h" nogil:
+    ctypedef struct zv_recorder:
+        pass
+
+    ctypedef struct zv_recorder_options:
+        uint64_t nsamples
+        double seconds
+        double buffer_seconds
+        cbool overwrite
+
+    zv_recorder *zv_recorder_start_raw(zv_raw_stream *stream, const char *path,
+                                       const zv_recorder_options *options)
+    zv_recorder *zv_recorder_start_float(ZVStream[float] *stream, const char *path,
+                                         const zv_recorder_options *options)
+    zv_recorder *zv_recorder_start_double(ZVStream[double] *stream, const char *path,
+                                          const zv_recorder_options *options)
+    int zv_recorder_wait(zv_recorder *recorder, int32_t timeout_ms)
+    int zv_recorder_stop(zv_recorder *recorder)
+    cbool zv_recorder_running(zv_recorder *recorder)
+    uint64_t zv_recorder_samples(zv_recorder *recorder)
+    uint64_t zv_recorder_lost(zv_recorder *recorder)
+    void zv_recorder_close(zv_recorder *recorder)

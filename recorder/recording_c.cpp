@@ -1,12 +1,12 @@
 // The C interface of the recorder (libzv.h): each function forwards to the C++ writer, reader or
-// repair inside one guard that keeps HDF5 quiet and turns exceptions into the last-error state.
+// repair inside one guard that keeps HDF5 quiet and turns exceptions into the last-error state
+// (c_guard.h).
 #include <cstring>
-#include <new>
 #include <string>
 
 #include "libzv/c_boundary.h"
 #include "libzv/errors.h"
-#include "recorder/hdf5_support.h"
+#include "recorder/c_guard.h"
 #include "recorder/recording_layout.h"
 #include "recorder/recording_reader.h"
 #include "recorder/recording_repair.h"
@@ -32,22 +32,8 @@ struct zv_recording {
 
 namespace {
 
-// Runs body at the C boundary with HDF5 quiet; a failure stores the last error and returns its
-// code (body's result otherwise). A failure the recorder did not name is a file error.
-template <typename Body> int guarded(Body body) {
-    return zv::c_status(
-        [&] {
-            const zv::recording::QuietHdf5 quiet;
-            return body();
-        },
-        zv::Error::file_error);
-}
-
-bool missing(const void *pointer) {
-    if (pointer) return false;
-    zv::set_error(zv::Error::invalid_parameters);
-    return true;
-}
+using zv::recording::guarded;
+using zv::recording::missing;
 
 template <typename Sample>
 int append(zv_recording_writer *writer, const Sample *samples, const zv_block *block, int kind) {

@@ -1,8 +1,8 @@
 // Stream positions to stored-sample indices. A continuous stream numbers its samples from the start
 // with the lost ones counted ("position"), so position / sample rate is time; a recording stores
 // only the samples that arrived, so each gap and setting change is filed under the index of the
-// stored sample it comes before. A gap at position q that lost L samples means positions q - L to
-// q - 1 are missing and the sample at q is the first after it.
+// stored sample it comes before. A gap at position q that lost L samples means positions q to
+// q + L - 1 are missing and the sample at q + L is the first after it.
 #pragma once
 
 #include <cstdint>

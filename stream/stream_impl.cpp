@@ -191,8 +191,10 @@ template <typename T> int ZVStreamImpl<T>::set_cutoff(double cutoff) {
     std::lock_guard<std::mutex> settings(settings_mutex_);
     std::lock_guard<std::mutex> lock(processor_mutex_);
     cutoff_ = cutoff;
-    if (processor_) processor_->set_params(samplerate_, cutoff);
-    note_change(zv::change::kCutoff, cutoff);
+    // Noted in the samples only where the running filter takes it; the others keep their design
+    // until the next start.
+    if (processor_ && processor_->set_params(samplerate_, cutoff))
+        note_change(zv::change::kCutoff, cutoff);
     return 0;
 }
 
@@ -520,6 +522,8 @@ template <typename T> void ZVStreamImpl<T>::note_change(const char *name, double
 template <typename T> int ZVStreamImpl<T>::start(double buffer_seconds) {
     if (!device_) return zv::set_error(zv::Error::invalid_device);
     if (streaming()) return zv::set_error(zv::Error::stream_already_running);
+    // A recorder reads the acquisition there is; it is not replaced under it.
+    if (!reader_claim_.allows_caller()) return zv_get_error();
     if (!(buffer_seconds > 0)) return zv::set_error(zv::Error::invalid_parameters);
     {
         std::lock_guard<std::mutex> lock(settings_mutex_);
@@ -540,6 +544,11 @@ int ZVStreamImpl<T>::read(uint64_t count, T *destination, uint8_t *flags, int32_
                           zv_block *block) {
     if (block == nullptr || (destination == nullptr && count > 0))
         return zv::set_error(zv::Error::invalid_parameters);
+    const zv::ClaimedRead claimed(reader_claim_);
+    if (!claimed.allowed) {
+        *block = zv_block{};
+        return zv_get_error();
+    }
     if (!streaming()) {
         *block = zv_block{};
         return zv::set_error(zv::Error::stream_not_running);

@@ -3,6 +3,7 @@
 // optionally downsampled) samples into the blocks its supply hands out.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "libzv/continuous/block_reader.h"
+#include "libzv/continuous/reader_claim.h"
 #include "stream/processor.h"
 #include "stream/zv_stream.h"
 
@@ -74,6 +76,8 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     Processor<T> *processor() { return processor_.get(); }
     // Index, within the next raw block, of the next sample kept when downsampling.
     int32_t phase() const { return state_.phase; }
+    // Who may read the continuous stream (a recorder claims it while it records).
+    zv::ReaderClaim &reader_claim() { return reader_claim_; }
 
   private:
     class ContinuousConsumer;
@@ -129,7 +133,9 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     // Continuous streaming: the acquisition of the last start (kept after stop for its loss
     // count), and what the reader has produced so far.
     std::unique_ptr<zv::ContinuousAcquisition> acquisition_;
-    bool streaming_ = false;
+    // Set by start, cleared by stop (which may come from another thread than the reader's).
+    std::atomic<bool> streaming_{false};
+    zv::ReaderClaim reader_claim_;
     // Held by the reader while it processes, and by the setters that change what processing
     // reads (calibration, cutoff), so a change from another thread falls between two pieces.
     std::mutex settings_mutex_;

@@ -2,16 +2,16 @@
 import argparse
 import sys
 
-from zvtool.commands import (bench, capture, info, list_devices, monitor, plot, repair, scope,
-                             setup, show)
+from zvtool.commands import (bench, capture, info, list_devices, monitor, plot, record, repair,
+                             scope, setup, show)
 
-COMMANDS = (list_devices, info, capture, monitor, scope, show, plot, repair, bench, setup)
+COMMANDS = (list_devices, info, capture, record, monitor, scope, show, plot, repair, bench, setup)
 
 DESCRIPTION = """\
 Work with HLM25 USB photodetectors: list them, show their identity and calibrations,
-capture raw, calibrated or processed samples, watch the power in a terminal or the trace
-and spectrum in a web browser, read recordings, measure processing speed, and set up USB
-permissions."""
+capture raw, calibrated or processed samples, record long acquisitions to HDF5 files and
+read them back, watch the power in a terminal or the trace and spectrum in a web browser,
+measure processing speed, and set up USB permissions."""
 
 EPILOG = """\
 Every command takes --simulate to use a simulated HLM25 (no hardware needed).
@@ -22,6 +22,7 @@ examples:
   zv info
   zv capture 100000 --calibrated --plot trace.png
   zv capture 100000 --simulate --decimate 8 --units mW --out power.npy
+  zv record run.h5 --seconds 600
   zv show run.h5
   zv plot run.h5 --out run.png --start 10 --stop 11
   zv monitor --simulate

@@ -11,15 +11,16 @@ def add_device_arguments(parser):
 
 
 @contextlib.contextmanager
-def open_device(args):
-    """Opens the chosen detector (the simulated one with --simulate) and closes it afterwards."""
+def open_device(args, realtime=False):
+    """Opens the chosen detector (the simulated one with --simulate, sampling in wall-clock time
+    when realtime) and closes it afterwards."""
     import zvpy
 
     serial = getattr(args, "serial", None)
     if args.simulate:
         from zvtool import simulated
 
-        simulated.attach()
+        simulated.attach(realtime=realtime)
         serial = serial or simulated.SERIAL
     try:
         device = zvpy.Device(serial=serial)

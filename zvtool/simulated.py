@@ -26,13 +26,16 @@ def signal(seed=42):
     return words
 
 
-def attach():
-    """Plugs in the simulated detector and returns its zvsim handle."""
+def attach(realtime=False):
+    """Plugs in the simulated detector and returns its zvsim handle. With realtime it samples
+    in wall-clock time, as a real detector does; otherwise it sends samples as fast as they are
+    read."""
     import zvsim
 
     for existing in zvsim.devices():
         if existing.serial == SERIAL:
             return existing
-    device = zvsim.attach(serial=SERIAL, samplerate=SAMPLERATE, calibrations=CALIBRATIONS)
+    device = zvsim.attach(serial=SERIAL, samplerate=SAMPLERATE, calibrations=CALIBRATIONS,
+                          realtime=realtime)
     device.samples = signal()
     return device

@@ -1,5 +1,9 @@
 #!/usr/bin/python3
 """Recording benchmarks, with their targets:
+  - recording a stream: RawStream.record from a simulated detector without a clock (it sends
+    samples as fast as they are read), so the figure is the whole recorder's (acquisition thread,
+    ring, recorder thread, writer, file system): to /dev/shm (at least 400 MB/s) and to the local
+    disk (until on disk), there beside dd's figure for the same disk in the same run;
   - the writer's throughput (synthetic raw blocks, bench/recorder/recorder_bench) to /dev/shm
     (at least 400 MB/s) and to the local disk, there beside dd's figure for the same disk in the
     same run (both timed until the data is on the disk: dd conv=fdatasync, the writer + fsync);
@@ -9,7 +13,7 @@
 Each size shrinks, with a message, when df shows too little free space for it.
 
     ZV_BUILD_DIR=build PYTHONPATH=build:. bench/recorder/run.py [--shm-gb G] [--disk-gb G]
-        [--plot-gb G] [--disk-dir DIR]
+        [--plot-gb G] [--disk-dir DIR] [--stream-only]
 """
 import argparse
 import os
@@ -68,26 +72,55 @@ def dd_figure(path, nbytes):
     return count * (4 << 20) / seconds / 1e6
 
 
-def throughput(build, shm_gb, disk_dir, disk_gb):
+def recorded(path, nbytes, sync):
+    """(MB/s, MS/s) of RawStream.record of nbytes of raw samples to path, from before the
+    recording starts until its file is closed (and with sync, on the disk)."""
+    import zvpy
+    import zvsim
+
+    zvsim.detach_all()
+    zvsim.attach()
+    samples = int(nbytes // 2)
+    try:
+        with zvpy.Device() as device, device.open_raw_stream() as stream:
+            start = time.perf_counter()
+            recorder = stream.record(path, nsamples=samples, overwrite=True)
+            if sync:
+                descriptor = os.open(path, os.O_RDONLY)
+                os.fsync(descriptor)
+                os.close(descriptor)
+            seconds = time.perf_counter() - start
+        if recorder.lost_total:
+            raise RuntimeError(f"{recorder.lost_total} samples lost from a detector that waits")
+    finally:
+        zvsim.detach_all()
+        if os.path.exists(path):
+            os.unlink(path)
+    return 2 * samples / seconds / 1e6, samples / seconds / 1e6
+
+
+def shm_and_disk(what, measure, shm_gb, disk_dir, disk_gb):
+    """Prints measure(path, nbytes, sync)'s best (MB/s, MS/s) writing to /dev/shm, and to the
+    local disk until on disk beside dd's figure for the same disk, taken in turns (a shared
+    disk's speed drifts)."""
     shm = pathlib.Path("/dev/shm")
     if shm.is_dir():
         nbytes = fitted(shm, shm_gb, "/dev/shm")
-        best = max(writer(build, shm / "zv-bench.h5", nbytes) for _ in range(3))
+        best = max(measure(shm / "zv-bench.h5", nbytes, False) for _ in range(3))
         verdict = "meets" if best[0] >= SHM_TARGET_MBPS else "below"
-        print(f"writer to /dev/shm, {nbytes / GB:.1f} GB raw, best of 3: {best[0]:8.1f} MB/s "
+        print(f"{what} to /dev/shm, {nbytes / GB:.1f} GB raw, best of 3: {best[0]:8.1f} MB/s "
               f"{best[1]:8.1f} MS/s  ({verdict} {SHM_TARGET_MBPS:.0f} MB/s)")
     nbytes = fitted(disk_dir, disk_gb, "local disk")
     if nbytes < 0.1 * GB:
         print("local disk: too little free space to measure")
         return
-    # Taken in turns, as a shared disk's speed drifts; the best of each.
-    dd, best = 0.0, (0.0, 0.0, 0.0)
+    dd, best = 0.0, (0.0, 0.0)
     for _ in range(2):
         dd = max(dd, dd_figure(disk_dir / "dd.bin", nbytes))
-        best = max(best, writer(build, disk_dir / "zv-bench.h5", nbytes, "--fsync"))
-    print(f"writer to the local disk ({disk_dir}), {nbytes / GB:.1f} GB raw, until on disk, "
-          f"best of 2: {best[0]:8.1f} MB/s {best[1]:8.1f} MS/s;  dd (conv=fdatasync) to the "
-          f"same disk in turns with it: {dd:8.1f} MB/s")
+        best = max(best, measure(disk_dir / "zv-bench.h5", nbytes, True))
+    print(f"{what} to the local disk ({disk_dir}), {nbytes / GB:.1f} GB raw, until on disk, "
+          f"best of 2: {best[0]:8.1f} MB/s {best[1]:8.1f} MS/s;  dd (conv=fdatasync) to the same "
+          f"disk in turns with it: {dd:8.1f} MB/s")
 
 
 def plot_benchmark(build, disk_dir, plot_gb):
@@ -122,6 +155,8 @@ def main():
     parser.add_argument("--shm-gb", type=float, default=2.0)
     parser.add_argument("--disk-gb", type=float, default=2.0)
     parser.add_argument("--plot-gb", type=float, default=10.0)
+    parser.add_argument("--stream-only", action="store_true",
+                        help="only the recording of a stream (not the writer alone, not zv plot)")
     parser.add_argument("--disk-dir", type=pathlib.Path,
                         help="a folder on the local disk (default: a temporary one in the build "
                         "tree)")
@@ -129,8 +164,13 @@ def main():
     build = pathlib.Path(os.environ.get("ZV_BUILD_DIR", "build")).resolve()
     with tempfile.TemporaryDirectory(dir=args.disk_dir or build, prefix="bench-recorder-") as d:
         disk_dir = pathlib.Path(d)
-        throughput(build, args.shm_gb, disk_dir, args.disk_gb)
-        plot_benchmark(build, disk_dir, args.plot_gb)
+        shm_and_disk("recording a stream", recorded, args.shm_gb, disk_dir, args.disk_gb)
+        if not args.stream_only:
+            shm_and_disk("writer alone",
+                         lambda path, nbytes, sync: writer(build, path, nbytes,
+                                                           *(["--fsync"] if sync else []))[:2],
+                         args.shm_gb, disk_dir, args.disk_gb)
+            plot_benchmark(build, disk_dir, args.plot_gb)
     return 0
 
 

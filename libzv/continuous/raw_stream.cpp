@@ -1,10 +1,9 @@
 // Raw continuous streams (zv_raw_stream_*): the samples as the detector sends them, copied out of
 // the acquisition's ring with the port bits masked or kept.
-#include <algorithm>
-#include <memory>
+#include "raw_stream.h"
 
-#include "block_reader.h"
-#include "continuous_acquisition.h"
+#include <algorithm>
+
 #include "libzv/c_boundary.h"
 #include "libzv/device_record.h"
 #include "libzv/errors.h"
@@ -52,15 +51,6 @@ class RawConsumer final : public zv::PieceConsumer {
 
 } // namespace
 
-struct zv_raw_stream {
-    zv_device *dev;
-    bool mask;
-    // The acquisition of the last start, kept after stop so that its loss count stays readable.
-    std::unique_ptr<zv::ContinuousAcquisition> acquisition;
-    bool running = false;
-    zv::BlockEvents events;
-};
-
 extern "C" {
 
 zv_raw_stream *zv_raw_stream_open(zv_device *dev, bool mask) {
@@ -69,7 +59,7 @@ zv_raw_stream *zv_raw_stream_open(zv_device *dev, bool mask) {
             zv::set_error(zv::Error::invalid_device);
             return nullptr;
         }
-        return new zv_raw_stream{dev, mask, nullptr, false, {}};
+        return new zv_raw_stream(dev, mask);
     });
 }
 
@@ -77,6 +67,8 @@ int zv_raw_stream_start(zv_raw_stream *stream, double buffer_seconds) {
     return zv::c_status([&] {
         if (stream == nullptr) return zv::set_error(zv::Error::invalid_parameters);
         if (stream->running) return zv::set_error(zv::Error::stream_already_running);
+        // A recorder reads the acquisition there is; it is not replaced under it.
+        if (!stream->claim.allows_caller()) return zv_get_error();
         auto acquisition = zv::ContinuousAcquisition::start(stream->dev, buffer_seconds);
         if (!acquisition) return zv_get_error();
         stream->acquisition = std::move(acquisition);
@@ -90,6 +82,11 @@ int zv_raw_stream_read(zv_raw_stream *stream, uint16_t *samples, uint8_t *flags,
     return zv::c_status([&] {
         if (stream == nullptr || block == nullptr || (samples == nullptr && nsamples > 0))
             return zv::set_error(zv::Error::invalid_parameters);
+        const zv::ClaimedRead read(stream->claim);
+        if (!read.allowed) {
+            *block = zv_block{};
+            return zv_get_error();
+        }
         if (!stream->running) {
             *block = zv_block{};
             return zv::set_error(zv::Error::stream_not_running);

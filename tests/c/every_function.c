@@ -269,6 +269,36 @@ static void continuous_and_recordings(zv_device *dev, const char *directory) {
         zv_recording_close(rec);
     }
     CHECK(zv_recording_repair(raw_path) == 0); /* a closed recording stays as it is */
+
+    /* Recorders: each starts its stream, records exactly nsamples and closes the file. */
+    zv_recorder_options options = {N, 0.0, 0.05, true};
+    raw = zv_raw_stream_open(dev, true);
+    fs = zv_open_stream_float(dev);
+    ds = zv_open_stream_double(dev);
+    zv_recorder *recorders[3] = {
+        zv_recorder_start_raw(raw, raw_path, &options),
+        NULL,
+        NULL,
+    };
+    CHECK(recorders[0] != NULL);
+    if (recorders[0] != NULL) CHECK(zv_recorder_wait(recorders[0], 5000) == 0);
+    recorders[1] = zv_recorder_start_float(fs, float_path, &options);
+    CHECK(recorders[1] != NULL);
+    if (recorders[1] != NULL) CHECK(zv_recorder_wait(recorders[1], 5000) == 0);
+    recorders[2] = zv_recorder_start_double(ds, float_path, &options);
+    CHECK(recorders[2] != NULL);
+    if (recorders[2] != NULL) CHECK(zv_recorder_wait(recorders[2], 5000) == 0);
+    for (int i = 0; i < 3; ++i) {
+        if (recorders[i] == NULL) continue;
+        CHECK(zv_recorder_stop(recorders[i]) == 0);
+        CHECK(!zv_recorder_running(recorders[i]));
+        CHECK(zv_recorder_samples(recorders[i]) == N);
+        CHECK(zv_recorder_lost(recorders[i]) == 0);
+        zv_recorder_close(recorders[i]);
+    }
+    zv_raw_stream_close(raw);
+    zv_stream_float_close(fs);
+    zv_stream_double_close(ds);
     CHECK(zv_recording_open("/nonexistent/recording.h5") == NULL);
     CHECK(zv_get_error() == ZV_ERROR_FILE && strstr(zv_get_error_string(), "/nonexistent") != NULL);
     remove(raw_path);

@@ -117,7 +117,12 @@ def probe_instance(cls):
 def stub_classes_and_instances():
     for module_name, stub in STUBS.items():
         for class_name in stub.classes:
-            cls = getattr(MODULES[module_name], class_name)
+            runtime_name = class_name
+            if not hasattr(MODULES[module_name], class_name):
+                # A private base the module does not publish: probed through a class built on it.
+                runtime_name = next(name for name, node in stub.classes.items()
+                                    if class_name in {base_name(b) for b in node.bases})
+            cls = getattr(MODULES[module_name], runtime_name)
             if not issubclass(cls, BaseException):
                 yield stub, class_name, probe_instance(cls)
 

@@ -38,6 +38,32 @@ def cpu_seconds():
     return usage.ru_utime + usage.ru_stime
 
 
+class MemoryWatch:
+    """Resident memory once the first second has passed (the ring buffer fills in it), and its
+    peak since."""
+
+    def __init__(self):
+        self.after_first_second = None
+        self.peak = 0.0
+
+    def sample(self, elapsed):
+        """Takes a reading `elapsed` seconds into the run; returns it (MiB)."""
+        memory = resident_mib()
+        if elapsed >= 1.0:
+            if self.after_first_second is None:
+                self.after_first_second = memory
+            self.peak = max(self.peak, memory)
+        return memory
+
+    @property
+    def growth(self):
+        return self.peak - (self.after_first_second or self.peak)
+
+    def summary(self):
+        return (f"memory {self.after_first_second or self.peak:.1f} MiB after 1 s, peak "
+                f"{self.peak:.1f} MiB (growth {self.growth:.1f} MiB)")
+
+
 def priority_note():
     # A stall of a shared machine longer than the queued transfers (80 ms at 80 MS/s) loses
     # samples; lab acquisition programs run at a raised priority, and so should this run.
@@ -68,8 +94,7 @@ def main(argv):
         delivered = 0
         mean_sum = 0.0
         blocks = 0
-        memory_after_first_second = None
-        memory_peak = 0.0
+        watch = MemoryWatch()
         next_report = REPORT_EVERY_SECONDS
         while True:
             block = stream.read(per_read, timeout=5)
@@ -81,11 +106,7 @@ def main(argv):
                 print(f"  {time.monotonic() - start:8.1f} s: {lost} samples lost at position "
                       f"{index} ({kind})", flush=True)
             elapsed = time.monotonic() - start
-            memory = resident_mib()
-            if elapsed >= 1.0:
-                if memory_after_first_second is None:
-                    memory_after_first_second = memory
-                memory_peak = max(memory_peak, memory)
+            memory = watch.sample(elapsed)
             if elapsed >= next_report or elapsed >= seconds:
                 cpu = (cpu_seconds() - cpu_start) / elapsed
                 expected = elapsed * stream.samplerate
@@ -98,14 +119,12 @@ def main(argv):
         stream.stop()
         lost_total = stream.lost_total
     cpu = (cpu_seconds() - cpu_start) / elapsed
-    growth = memory_peak - (memory_after_first_second or memory_peak)
     print(f"soak: {delivered} samples in {elapsed:.1f} s, mean power {mean_sum / max(1, blocks):.4g}"
           f" µW; {len(loss_events)} loss events ({lost_total} samples); detector dropped "
-          f"{sim.dropped}; processor {cpu:.0%} of one core; memory {memory_after_first_second:.1f} "
-          f"MiB after 1 s, peak {memory_peak:.1f} MiB (growth {growth:.1f} MiB); "
-          f"{priority_note()}", flush=True)
+          f"{sim.dropped}; processor {cpu:.0%} of one core; {watch.summary()}; {priority_note()}",
+          flush=True)
     zvsim.detach_all()
-    failed = bool(loss_events) or growth > MEMORY_SLACK_MIB
+    failed = bool(loss_events) or watch.growth > MEMORY_SLACK_MIB
     return 1 if failed else 0
 
 

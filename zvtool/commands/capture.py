@@ -61,6 +61,18 @@ def add_stream_arguments(group):
                        help="power unit of processed samples: pW, nW, uW (default), mW, W")
 
 
+def configure_stream(stream, args):
+    """Applies the stream options (unit, decimation, filter, cutoff) to a processed stream."""
+    if args.units:
+        stream.set_calibration_units(units.exponent_of(args.units))
+    if args.decimate is not None:
+        stream.set_decimation(args.decimate)
+    if args.filter:
+        stream.set_filter(args.filter)
+    if args.cutoff is not None:
+        stream.set_cutoff(args.cutoff)
+
+
 def add_arguments(parser):
     add_device_arguments(parser)
     parser.add_argument("nsamples", type=int, help="number of samples to capture (after "
@@ -164,14 +176,7 @@ def capture(device, args, kind):
     if kind == "processed":
         stream = device.open_stream(dtype=args.dtype or "float64")
         try:
-            if args.units:
-                stream.set_calibration_units(units.exponent_of(args.units))
-            if args.decimate is not None:
-                stream.set_decimation(args.decimate)
-            if args.filter:
-                stream.set_filter(args.filter)
-            if args.cutoff is not None:
-                stream.set_cutoff(args.cutoff)
+            configure_stream(stream, args)
             samplerate = stream.samplerate
             unit = units.power_unit(stream.read_calibration_units())
             out = numpy.empty(args.nsamples, dtype=stream.dtype)

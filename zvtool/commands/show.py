@@ -65,7 +65,9 @@ def rows(recording, list_all):
     gain, offset = a.get("calibration", (float("nan"), float("nan")))
     follows = " (the automatic choice: follows the gain)" if a.get(
         "calibration_follows_gain") else ""
-    yield "calibration", (f"pair {a.get('calibration_pair')}{follows}: µW = {gain:.6g} × code "
+    pair = a.get("calibration_pair")
+    source = "custom" if pair == -1 else f"pair {pair}{follows}"
+    yield "calibration", (f"{source}: µW = {gain:.6g} × code "
                           f"{'-' if offset < 0 else '+'} {abs(offset):.6g}, at "
                           f"{a.get('wavelength'):g} nm (relative responsivity "
                           f"{a.get('responsivity'):.6g})")

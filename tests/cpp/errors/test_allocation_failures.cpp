@@ -166,6 +166,18 @@ std::vector<EntryPoint> entry_points() {
              zv_recording_close(r);
              return ok;
          }},
+        {"zv_recorder",
+         [](zv_device *d) {
+             zv_raw_stream *s = zv_raw_stream_open(d, true);
+             if (s == nullptr) return false;
+             zv_recorder_options options{kSamples, 0.0, 0.01, true};
+             zv_recorder *r = zv_recorder_start_raw(s, g_path.c_str(), &options);
+             bool ok = r != nullptr && zv_recorder_wait(r, 5000) == 0 &&
+                       zv_recorder_samples(r) == kSamples;
+             zv_recorder_close(r);
+             zv_raw_stream_close(s);
+             return ok;
+         }},
         {"zv_power_unit_exponent",
          [](zv_device *) {
              int32_t exponent = 0;

@@ -40,10 +40,11 @@ class Source {
     // the samples, of the kind asked for.
     void next(const Plan &plan, zv_block &block, std::vector<uint16_t> *raw,
               std::vector<float> *values) {
-        position_ += plan.lost_before;
         gaps_.clear();
         changes_.clear();
+        // A gap is listed at its first missing position.
         if (plan.lost_before) gaps_.push_back(zv_gap{position_, plan.lost_before, plan.kind});
+        position_ += plan.lost_before;
         for (const auto &change : plan.changes) {
             zv_setting_change c{};
             c.index = position_ + change.first;

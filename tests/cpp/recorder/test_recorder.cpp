@@ -201,10 +201,10 @@ TEST(StreamPositions, GapsAndChangesAreFiledUnderTheStoredSampleTheyPrecede) {
     std::vector<zv::recording::ChangeRow> changes;
     // Block 1: positions 0-99. Block 2: 10 lost before it (positions 100-109), then positions
     // 110-159, 5 lost (160-164), positions 165-214; a change at a delivered position, one at a
-    // lost one, one after the inner gap.
+    // lost one, one after the inner gap. A gap is listed at its first missing position.
     zv_block first{0, 100, 0, 1.0, nullptr, 0, nullptr, 0};
     positions.file_block(first, 0, gaps, changes);
-    const zv_gap listed[] = {{165, 5, ZV_LOSS_OVERFLOW}, {110, 10, ZV_LOSS_DEVICE}};
+    const zv_gap listed[] = {{160, 5, ZV_LOSS_OVERFLOW}, {100, 10, ZV_LOSS_DEVICE}};
     zv_setting_change moved[3] = {
         {120, "highgain", 0}, {162, "cutoff", 1e6}, {200, "antialias", 1}};
     zv_block second{110, 100, 15, 2.0, listed, 2, moved, 3};
@@ -213,7 +213,7 @@ TEST(StreamPositions, GapsAndChangesAreFiledUnderTheStoredSampleTheyPrecede) {
     EXPECT_EQ(gaps[0].index, 100u);
     EXPECT_EQ(gaps[0].lost, 10u);
     EXPECT_EQ(gaps[0].kind, ZV_LOSS_DEVICE);
-    EXPECT_EQ(gaps[1].index, 150u); // position 165 minus the 15 lost
+    EXPECT_EQ(gaps[1].index, 150u); // the 50 samples of positions 110-159 are before it
     EXPECT_EQ(gaps[1].kind, ZV_LOSS_OVERFLOW);
     ASSERT_EQ(changes.size(), 3u);
     EXPECT_EQ(changes[0].index, 110u);
