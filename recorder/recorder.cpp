@@ -1,7 +1,9 @@
 #include "recorder/recorder.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <new>
@@ -22,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 // How long one read waits for samples: the thread answers stop() and flushes what it holds at
 // least this often when the stream pauses.
 constexpr int32_t kReadTimeoutMs = 100;
+// How much lower than the rest of the program the writing thread runs (nice steps).
+constexpr int kWriterNiceness = 5;
 // Samples per read, in chunks of the file: whole chunks go to the file without a copy.
 constexpr uint64_t kChunksPerRead = 4;
 
@@ -50,6 +54,7 @@ std::unique_ptr<Recorder> Recorder::start(std::unique_ptr<RecordedStream> stream
         set_error(Error::invalid_parameters);
         return nullptr;
     }
+    const QuietHdf5 quiet;
     std::unique_ptr<Recorder> r(new Recorder(std::move(stream), path, options));
     RecordedStream &s = *r->stream_;
     if (!s.claim().claim(r.get())) return nullptr;
@@ -65,7 +70,6 @@ std::unique_ptr<Recorder> Recorder::start(std::unique_ptr<RecordedStream> stream
         return nullptr;
     };
     try {
-        const QuietHdf5 quiet;
         zv_recording_info info{};
         if (s.describe(info) != 0) return give_up();
         r->writer_ = std::make_unique<RecordingWriter>(path, info, s.kind(), options.overwrite,
@@ -101,6 +105,11 @@ Recorder::~Recorder() {
 void Recorder::run() {
     const ActingFor acting(this);
     ignore_interrupts_on_this_thread();
+    // The writing waits on the disk and can wait: the stream's ring holds the samples meanwhile.
+    // The acquisition cannot, so this thread yields the processor to it (and to the program).
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0); // Linux: this thread's own
+    if (errno == 0) setpriority(PRIO_PROCESS, 0, std::min(nice + kWriterNiceness, 19));
     const QuietHdf5 quiet;
     std::string message;
     int status = 0;
