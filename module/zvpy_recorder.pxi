@@ -48,6 +48,9 @@ cdef class Recorder:
         running (bool): True until the recording has ended and its file is closed.
     """
     cdef zr.zv_recorder *rec
+    # A recorder ended while a wait() on another thread still used it: freed when that returns.
+    cdef zr.zv_recorder *_unfreed
+    cdef int _waits
     cdef readonly str path
     cdef object _stream
     cdef Device _device
@@ -57,6 +60,8 @@ cdef class Recorder:
 
     def __cinit__(self):
         self.rec = NULL
+        self._unfreed = NULL
+        self._waits = 0
 
     def __init__(self):
         raise TypeError("a Recorder comes from Stream.start_recording or "
@@ -68,6 +73,9 @@ cdef class Recorder:
         if rec != NULL:
             with nogil:
                 zr.zv_recorder_close(rec)
+        if self._unfreed != NULL:
+            zr.zv_recorder_close(self._unfreed)
+            self._unfreed = NULL
 
     cpdef _finish(self):
         """Ends the recording if it runs and closes the file; keeps the counts and the failure
@@ -83,8 +91,11 @@ cdef class Recorder:
         if status != 0:
             self._failure = Error()
         self.rec = NULL
-        with nogil:
-            zr.zv_recorder_close(rec)
+        if self._waits > 0:
+            self._unfreed = rec
+        else:
+            with nogil:
+                zr.zv_recorder_close(rec)
         if self._device is not None:
             self._device._recorders.discard(self)
         self._device = None
@@ -118,8 +129,13 @@ cdef class Recorder:
             if self._failure is not None:
                 raise self._failure
             return True
+        self._waits += 1
         with nogil:
             status = zr.zv_recorder_wait(rec, timeout_ms)
+        self._waits -= 1
+        if self._waits == 0 and self._unfreed != NULL:
+            zr.zv_recorder_close(self._unfreed)  # ended meanwhile by another thread
+            self._unfreed = NULL
         _check(PyErr_Occurred() != NULL)  # Ctrl-C while waiting
         if status == 0:
             return True
