@@ -298,8 +298,9 @@ typedef struct {
  * later). Names: "highgain", "antialias", "powerdown", "adcclock", "test_pattern" (0 normal,
  * 1 checkerboard, 2 PN9, 3 user), "test_pattern_user", "adc_register", "port_<P>_drive",
  * "port_<P>_pwm_threshold", "port_<P>_pwm_period", "port_<P>_pulse" (P: A, B, S, T, LEDR, LEDG,
- * LEDB), "vendor_request"; for processed streams also "cutoff", "calibration_gain",
- * "calibration_offset", "calibration_wavelength" and "calibration_units". */
+ * LEDB), "vendor_request"; for processed streams also "cutoff" (a filter that takes it while
+ * running), "calibration_gain", "calibration_offset", "calibration_wavelength" and
+ * "calibration_units". */
 typedef struct {
     uint64_t index;
     char name[24]; /* zero-terminated */

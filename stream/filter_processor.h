@@ -74,9 +74,10 @@ template <typename T, class F> class FilterProcessor : public Processor<T> {
     // The value is published before the flag, and the processing side clears the flag before
     // reading the value: a change made while a redesign is under way is taken at the next block,
     // never lost, and the last value set is the one that stays.
-    void set_params(double samplerate, double cutoff) override {
+    bool set_params(double samplerate, double cutoff) override {
         requested_cutoff_.store(cutoff / samplerate);
         pending_.store(true);
+        return true;
     }
 
     void process(int32_t count, const uint16_t *raw, T *out) override {

@@ -23,11 +23,13 @@ template <typename T> class Processor {
     // Converts count raw words into count outputs at out (a processor that computes only the
     // samples the stream keeps may leave the others unwritten).
     virtual void process(int32_t count, const uint16_t *raw, T *out) = 0;
-    // Takes a changed cutoff; may be called from another thread while process runs. The
-    // default ignores it (the change then waits for the next run).
-    virtual void set_params(double samplerate, double cutoff) {
+    // Takes a changed cutoff; may be called from another thread while process runs. Returns
+    // whether the running filter takes it: the default ignores it (the change then waits for the
+    // next run).
+    virtual bool set_params(double samplerate, double cutoff) {
         (void)samplerate;
         (void)cutoff;
+        return false;
     }
 
     virtual ~Processor() = default;

@@ -191,8 +191,10 @@ template <typename T> int ZVStreamImpl<T>::set_cutoff(double cutoff) {
     std::lock_guard<std::mutex> settings(settings_mutex_);
     std::lock_guard<std::mutex> lock(processor_mutex_);
     cutoff_ = cutoff;
-    if (processor_) processor_->set_params(samplerate_, cutoff);
-    note_change(zv::change::kCutoff, cutoff);
+    // Noted in the samples only where the running filter takes it; the others keep their design
+    // until the next start.
+    if (processor_ && processor_->set_params(samplerate_, cutoff))
+        note_change(zv::change::kCutoff, cutoff);
     return 0;
 }
 

@@ -123,8 +123,9 @@ template <typename T> class ZV_CXX_API ZVStream : public ZVGenericStream {
     // Starts continuous acquisition with the settings in force: a fresh processor and the
     // calibration mode applied, the engine on a thread of its own, buffer_seconds (> 0) of raw
     // samples in its ring. While the stream runs, the filter and the downsampling cannot change
-    // (57); the cutoff and the calibration can, from any thread, and take effect at the reader's
-    // next piece of samples, noted in the block where they do.
+    // (57); the calibration can, from any thread, and takes effect at the reader's next piece of
+    // samples, noted in the block where it does. A cutoff change reaches the running filter of the
+    // "badbutter" modes only (and is noted then); the other filters take it at the next start.
     virtual int start(double buffer_seconds) = 0;
     // Reads the next count processed samples (and their port levels into flags when not null),
     // processing on the calling thread; statuses as zv_raw_stream_read. Positions in the block

@@ -7,8 +7,10 @@ warm-up and then --seconds more, and prints:
   - latency from the newest sample behind a frame reaching the host to the frame leaving the
     server (the server's own measurement: median, 95th percentile, maximum), and from the
     frame leaving to the page receiving it,
-  - processor time of the server process (acquisition, frames and web server) per second of
-    wall time, in cores; the browser's is not counted.
+  - processor time of the server process (acquisition, frames and web server; with
+    --simulate also the simulated detector, which runs in that process) per second of wall
+    time, in cores; the browser's is not counted,
+  - the samples the server read per second and the samples lost meanwhile.
 Targets: at least 25 frames per second, under 100 ms (95th percentile), at most one core.
 
     ZV_BUILD_DIR=build PYTHONPATH=build:. bench/scope/scope_bench.py [--seconds S] [--span S]
@@ -32,8 +34,8 @@ from zvtool.scope.headless import BrowserUnavailable, start_browser  # noqa: E40
 TARGET_FPS, TARGET_LATENCY, TARGET_CORES = 25.0, 0.100, 1.0
 
 
-def server_figures(url):
-    with urllib.request.urlopen(url + "stats", timeout=10) as response:
+def server_figures(url, since=0):
+    with urllib.request.urlopen(f"{url}stats?since={since}", timeout=10) as response:
         return json.load(response)
 
 
@@ -79,7 +81,8 @@ def main():
                 time.sleep(args.warmup)
                 page0, server0 = page_figures(driver), server_figures(url)
                 time.sleep(args.seconds)
-                page1, server1 = page_figures(driver), server_figures(url)
+                page1 = page_figures(driver)
+                server1 = server_figures(url, since=server0["frames_sent"])
             finally:
                 driver.quit()
     finally:
@@ -102,6 +105,10 @@ def main():
     print(f"  latency, sent to received (page)   median "
           f"{transit[len(transit) // 2] * 1e3:.1f} ms")
     print(f"  processor time of the server       {cores:.2f} cores")
+    rate = (server1["samples_read"] - server0["samples_read"]) / (
+        server1["wall_seconds"] - server0["wall_seconds"])
+    print(f"  samples read                       {rate / 1e6:.1f} MS/s, "
+          f"{server1['lost_total'] - server0['lost_total']} lost")
     met = (drawn >= TARGET_FPS and latency["count"] and latency["p95"] < TARGET_LATENCY
            and cores <= TARGET_CORES)
     print(f"target: >= {TARGET_FPS:g} frames/s, < {TARGET_LATENCY * 1e3:g} ms, <= "

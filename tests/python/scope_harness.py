@@ -6,7 +6,7 @@ import threading
 
 import aiohttp
 
-from zvtool.live.source import AcquireSource
+from zvtool.live.source import StreamSource
 from zvtool.scope.frame_format import decode
 from zvtool.scope.server import ScopeServer
 
@@ -35,8 +35,8 @@ class RunningScope:
 
 
 def open_scope(device, **options):
-    """A scope on the temporary source of an opened simulated detector."""
-    return RunningScope(AcquireSource(device), **options)
+    """A scope on the stream of an opened detector; the scope closes the detector."""
+    return RunningScope(StreamSource(device), **options)
 
 
 async def talk(url, messages, frames=0, token=None):

@@ -101,3 +101,68 @@ def test_live_view_in_a_terminal(build_dir, tmp_path):
     finally:
         subprocess.run(["tmux", "-S", str(tmp_path / "tmux.socket"), "kill-server"], env=env,
                        capture_output=True)
+
+
+class ScriptedTerminal:
+    """Stands in for the terminal of the live view: keeps what is drawn and calls `step` with
+    each picture; step returns the keys to press."""
+
+    def __init__(self, step):
+        self.step, self.keys_due = step, ""
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        return False
+
+    def width(self):
+        return 100
+
+    def draw(self, lines):
+        self.keys_due = self.step("\n".join(lines))
+
+    def keys(self):
+        return self.keys_due
+
+
+def test_live_view_waits_for_an_unplugged_detector_and_goes_on(monkeypatch):
+    """Unplugged while the view runs: the screen says so, and readings go on (with the gain set
+    before) once the detector is plugged in again."""
+    import zvpy
+    from zvtool import simulated
+    from zvtool.commands import monitor
+    from zvtool.live.meter import Meter
+    from zvtool.live.source import StreamSource
+
+    detectors = [simulated.attach(realtime=True)]
+    source = StreamSource(zvpy.Device(serial=simulated.SERIAL))
+    source.configure("highgain", True)
+    source.start()
+    meter = Meter(since=time.monotonic())
+    seen = {}
+    deadline = time.monotonic() + 60
+
+    def step(screen):
+        if time.monotonic() > deadline:
+            return "q"  # the assertions below say what never happened
+        if "unplugged" not in screen and "count_before" not in seen and meter.reading:
+            seen["count_before"] = meter.total.count
+            detectors[0].detach()
+        elif "waiting for it" in screen and "waiting" not in seen:
+            seen["waiting"] = screen
+            detectors.append(simulated.attach(realtime=True))
+        elif "waiting" in seen and "unplugged" not in screen and (
+                meter.total.count > seen["count_before"] + 10_000_000):
+            seen["back"] = True
+            return "q"
+        return ""
+
+    monkeypatch.setattr(monitor, "Terminal", lambda: ScriptedTerminal(step))
+    try:
+        monitor.take_reading(source, meter, 0.05)
+        monitor.watch(source, meter, 0.05, "zv monitor  ")
+    finally:
+        source.close()
+    assert "HLM25-SSIM01IC unplugged or not answering" in seen["waiting"]
+    assert seen.get("back") and detectors[1].features["highgain"] == 1

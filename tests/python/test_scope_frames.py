@@ -4,7 +4,6 @@ import numpy
 import pytest
 
 import zvpy
-from zvtool.live.source import LiveBlock
 from zvtool.scope import frames
 from zvtool.scope.frames import FrameProducer
 
@@ -19,7 +18,7 @@ def blocks(total, size, start=0):
     for first in range(start, start + total, size):
         index = numpy.arange(first, first + size)
         s = ((index % PERIOD) < HIGH).astype(numpy.uint8)
-        yield LiveBlock(index.astype(numpy.float32), s | ((1 - s) << 1), first, 1.0e9)
+        yield zvpy.Block(index.astype(numpy.float32), s | ((1 - s) << 1), first, 1.0e9)
 
 
 def test_roll_shows_the_newest_span_and_saves_its_samples():
@@ -106,7 +105,8 @@ def test_spectrum_finds_a_tone_and_the_noise_density():
     x = (rng.normal(0, 2, len(t)) + 3 * numpy.sin(2 * numpy.pi * 12_300 * t)).astype("f4")
     producer = FrameProducer(RATE)
     for first in range(0, len(x), 100_000):
-        producer.feed(LiveBlock(x[first:first + 100_000], None, first, 0.0), 1.0)
+        piece = x[first:first + 100_000]
+        producer.feed(zvpy.Block(piece, numpy.zeros(len(piece), numpy.uint8), first, 0.0), 1.0)
     arrays = dict(producer.frame().arrays)
     frequency, density = arrays["psd_freq"], arrays["psd"]
     assert frequency[numpy.argmax(density)] == pytest.approx(12_300, rel=0.02)

@@ -22,7 +22,7 @@ REPO = pathlib.Path(__file__).resolve().parents[2]
 def device(attach):
     from zvtool import simulated
 
-    simulated.attach()
+    simulated.attach(realtime=True)
     with zvpy.Device(serial=simulated.SERIAL) as opened:
         yield opened
 
@@ -90,6 +90,8 @@ def test_bad_messages_get_an_error_and_change_nothing(device, sim_state):
             ({"type": "set", "name": "wavelength", "value": 500}, "does not respond"),
             ({"type": "set", "name": ["cutoff"], "value": 1}, "unknown setting"),
             ({"type": "launch"}, "unknown message type"),
+            ({"type": "record", "action": "erase"}, "the action start or stop"),
+            ({"type": "record", "action": "stop"}, "no recording is running"),
             ([1, 2], "unknown message type"),
             ("{not json", "JSON object"),
             (b"\x00\x01", "JSON text"),

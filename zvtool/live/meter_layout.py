@@ -21,8 +21,14 @@ def reading_line(meter):
             f"lost {meter.lost}  ({r.count} samples)")
 
 
-def screen_lines(meter, width, title, now):
-    """The full-screen form, each line at most `width` characters."""
+def screen_lines(meter, width, title, now, notice=""):
+    """The full-screen form, each line at most `width` characters; a notice (the detector is
+    gone, say) comes first."""
+    lines = _reading_lines(meter, width, title, now)
+    return [fit(notice, width)] + lines if notice else lines
+
+
+def _reading_lines(meter, width, title, now):
     if meter.reading is None:
         return [fit("waiting for the first reading...", width)]
     power = format_power(meter.reading.mean, meter.unit)

@@ -1,8 +1,7 @@
-"""Where the live views get their samples: a source of processed power samples (µW, float32)
-read in blocks, and the settings of the detector and stream behind it.
+"""Where the live views get their samples: a continuous stream of processed power samples (µW,
+float32) of one detector, read in blocks, and the settings of the detector and stream behind it.
 
-The interface the views use. Today AcquireSource implements it with one collection per block,
-standing in until the continuous stream can be read; a source on Stream.start/read replaces it:
+The interface the views use:
 
     source.serial, source.device_samplerate       the detector
     source.samplerate                             S/s of the samples read (after decimation)
@@ -13,34 +12,36 @@ standing in until the continuous stream can be read; a source on Stream.start/re
     source.request(name, value) -> Future         a validated change, applied by the reading
                                                   thread before its next read; the future gives
                                                   the new state() or raises SettingError
-    source.start(); source.read(n, timeout)       the next n samples as a block with the
-                                                  attributes of zvpy.Block (samples, flags or None,
-                                                  index, time, lost, gaps, changes); raises the
-                                                  built-in TimeoutError after `timeout` seconds
-    source.lost_total                             samples lost since start
-    source.stop(); source.close()                 the detector left idle
+    source.start(); source.read(n, timeout)       the next n samples as a zvpy.Block (samples,
+                                                  flags, index, time, lost, gaps, changes);
+                                                  raises the built-in TimeoutError after
+                                                  `timeout` seconds, zvpy.Error when the detector
+                                                  fails or is unplugged
+    source.generation                             grows at every start of a stream: the blocks of
+                                                  a new generation do not continue the previous
+                                                  ones (their index starts again at 0)
+    source.reconnect()                            after a failed read: the detector opened again
+    source.can_record                             whether this zvpy records a running stream
+    source.request_recording(path) -> Future      a recording to a new file started by the
+                                                  reading thread (None: the running one stopped);
+                                                  reads wait for it meanwhile
+    source.recording_status()                     {name, path, running, samples_written,
+                                                  lost_total, seconds, error} of the recording
+                                                  running or last ended, or None; any thread
+    source.lost_total                             samples lost since the view started
+    source.stop(); source.close()                 the detector left idle and closed
 """
 import concurrent.futures
 import queue
 import threading
-import time
-from dataclasses import dataclass
+import warnings
 
-import numpy
+import zvpy
 
+from zvtool.live import recording
 from zvtool.live.settings import SettingError, validate
 
-
-@dataclass
-class LiveBlock:
-    """A block read from a source, shaped as zvpy.Block."""
-    samples: numpy.ndarray
-    flags: object  # uint8 array (bit 0 port S, bit 1 port T), or None when not delivered
-    index: int  # stream position of the first sample
-    time: float  # host time (UNIX seconds) of the first sample
-    lost: int = 0
-    gaps: tuple = ()
-    changes: tuple = ()
+RECORD = "recording"  # the request that starts (a path) or stops (None) a recording
 
 
 class DeviceSource:
@@ -93,20 +94,22 @@ class DeviceSource:
 
     def close(self):
         self.stop()
-        self._apply_pending(refuse=True)
+        self._apply_pending(refused="the view is closing")
         self.stream.close()
+        self.device.close()
 
     def _read(self, n, timeout):
         raise NotImplementedError
 
-    def _apply_pending(self, refuse=False):
+    def _apply_pending(self, refused=None):
+        """Applies the changes asked for, in order; with `refused` (the reason), refuses them."""
         while True:
             try:
                 name, value, future = self._pending.get_nowait()
             except queue.Empty:
                 return
-            if refuse:
-                future.set_exception(SettingError(f"{name} not changed: the view is closing"))
+            if refused:
+                future.set_exception(SettingError(f"{name} not changed: {refused}"))
                 continue
             try:
                 self._apply(name, value)
@@ -150,31 +153,159 @@ class DeviceSource:
             self._state = state
 
 
-class AcquireSource(DeviceSource):
-    """TEMPORARY, until the continuous stream exists: each read is a collection of its own
-    (Stream.acquire), paced by the wall clock so that samples come at the detector's rate. A
-    collection starts and stops the detector, so consecutive blocks need not join up, port levels
-    are not delivered (flags None: no triggered trace) and losses are not seen. Its replacement
-    reads a started Stream and keeps everything else of DeviceSource."""
+class StreamSource(DeviceSource):
+    """A source on the detector's continuous stream: consecutive reads join up exactly, port
+    levels come with every sample and losses are counted (not warned about).
 
-    # Catch-up allowed when reads fall behind the clock (the rest of the delay is skipped).
-    MAX_BEHIND = 0.25
+    A running stream takes gain and wavelength changes as it runs, and a new cutoff when its
+    filter is redesigned as it runs (LIVE_CUTOFF_FILTERS); the other filters keep their design
+    until the next start, and a new filter or decimation needs a stopped stream. For those the
+    source stops the stream, changes it and starts it again (a break of a few milliseconds;
+    `generation` grows), so that what the view shows is always what the settings say.
+
+    After a failed read (the detector unplugged, say) reconnect() closes the stream and the
+    detector and, once the detector with the same serial number is back, opens it with the
+    settings in force before and starts streaming again.
+
+    A recording (request_recording) takes the stream's samples to a file; meanwhile reads wait
+    for it and raise TimeoutError, and changes that would restart the stream are refused."""
+
+    # Seconds of samples the stream holds for a reader that falls behind (80 MB of raw words at
+    # 80 MS/s): far more than a view ever lags, far less than the machine's memory.
+    BUFFER_SECONDS = 0.5
+    # The settings a running stream cannot change.
+    RESTARTING = ("filter", "decimation")
+    # The filter modes whose cutoff a running stream takes at once (a cutoff without a filter
+    # changes nothing); every other filter is designed once per start.
+    LIVE_CUTOFF_FILTERS = ("none", "badbutter2", "badbutter4", "badbutter8")
+
+    # Seconds a read waits for a recording before it raises TimeoutError (the reading thread's
+    # pace while the recorder reads the samples).
+    RECORDING_POLL = 0.25
+
+    def __init__(self, device):
+        super().__init__(device)
+        self.generation = 0
+        self.recording = None  # the LiveRecording running or last ended
+
+    @property
+    def can_record(self):
+        return recording.available()
+
+    def request_recording(self, path):
+        """A Future for a recording to `path` started (path None: the running one stopped) by
+        the reading thread; it gives the new state() or raises SettingError."""
+        return self.request(RECORD, path)
+
+    def recording_status(self):
+        return None if self.recording is None else self.recording.status()
+
+    def _recording_running(self):
+        return self.recording is not None and self.recording.running
+
+    def read(self, n, timeout=None):
+        self._apply_pending()
+        if self._recording_running():
+            poll = self.RECORDING_POLL if timeout is None else min(timeout, self.RECORDING_POLL)
+            if not self.recording.wait(poll):
+                raise TimeoutError("the stream is being recorded: its samples go to the file")
+        return self._read(n, timeout)
 
     def start(self):
-        self._clock = time.monotonic()
-        self._index = 0
+        # Losses are counted and shown by the views (Block.lost, lost_total): a warning for each
+        # would only flood the terminal the view runs in. Only the reads made here are quieted.
+        warnings.filterwarnings("ignore", category=zvpy.DataLossWarning, module=__name__)
+        self.stream.start(buffer_seconds=self.BUFFER_SECONDS)
+        self.generation += 1
+
+    def stop(self):
+        if self._recording_running():  # its file closed first, with what it recorded
+            self.recording.stop()
+        if self.stream is not None:  # None while a reconnect() has not found the detector
+            self.stream.stop()
 
     def _read(self, n, timeout):
-        due = self._clock + n / self.samplerate
-        wait = due - time.monotonic()
-        if timeout is not None and wait > timeout:
-            time.sleep(timeout)
-            raise TimeoutError(f"{n} samples take longer than {timeout} s")
-        if wait > 0:
-            time.sleep(wait)
-        self._clock = max(due, time.monotonic() - self.MAX_BEHIND)
-        start = time.time()
-        samples = self.stream.acquire(n)
-        block = LiveBlock(samples, None, self._index, start)
-        self._index += n
+        block = self.stream.read(n, timeout=timeout)
+        self.lost_total += block.lost
         return block
+
+    def _apply(self, name, value):
+        if name == RECORD:
+            return self._record(value)
+        restart = name in self.RESTARTING or (
+            name == "cutoff" and self.stream.read_filter() not in self.LIVE_CUTOFF_FILTERS)
+        if not restart or not self.stream.running:
+            return super()._apply(name, value)
+        if self._recording_running():
+            raise SettingError(f"{name} cannot change while recording (it restarts the stream, "
+                               "which would end the recording): stop the recording first")
+        self.stream.stop()
+        try:
+            super()._apply(name, value)
+        finally:
+            self.start()
+
+    def _record(self, path):
+        if path is None:
+            if not self._recording_running():
+                raise SettingError("no recording is running")
+            return self.recording.stop()
+        if not self.can_record:
+            raise SettingError("this zvpy cannot record a running stream")
+        if self._recording_running():
+            raise SettingError(f"a recording is running already ({self.recording.path})")
+        try:
+            self.recording = recording.LiveRecording(self.stream, path)
+        except (zvpy.Error, OSError) as error:
+            raise SettingError(f"cannot record to {path}: {error}") from None
+
+    def reconnect(self):
+        """Called by the reading thread after a read failed: closes the stream and the detector
+        and opens the detector with the same serial number again, with the settings in force
+        before, and starts it. True once it streams again; False while the detector is not
+        back (call again later). Changes asked for meanwhile are refused."""
+        self._apply_pending(refused=f"the detector {self.serial} is not connected")
+        if self.device is not None:
+            _close_quietly(self.stream, self.device)
+            self.device = self.stream = None
+        try:
+            device = zvpy.Device(serial=self.serial)
+        except zvpy.Error:  # not back yet (or not accessible yet)
+            return False
+        self.device = device
+        try:
+            self.stream = device.open_stream("float32")
+            self._restore(self.state())
+            self.start()
+        except zvpy.Error:  # unplugged again while being set up
+            _close_quietly(self.stream, device)
+            self.device = self.stream = None
+            return False
+        self._refresh_state()
+        return True
+
+    def close(self):
+        if self.device is not None:
+            super().close()
+        else:  # between a failed read and a successful reconnect()
+            self._apply_pending(refused="the view is closing")
+
+    def _restore(self, state):
+        """The settings of `state` on the detector and stream just opened."""
+        self.device.set_highgain(state["highgain"])
+        self.stream.set_decimation(state["decimation"])
+        self.stream.set_filter(state["filter"])
+        if state["filter"] != "none":
+            self.stream.set_cutoff(state["cutoff"])
+        self.stream.set_calibration_wavelength(state["wavelength"])
+
+
+def _close_quietly(stream, device):
+    """Closes what is left of a stream and its detector after a failure: errors of a detector
+    that is gone say nothing new."""
+    for thing in (stream, device):
+        if thing is not None:
+            try:
+                thing.close()
+            except zvpy.Error:
+                pass

@@ -1,7 +1,8 @@
 """The scope's acquisition: a thread of its own reads the source in short blocks, feeds the
 frame producer and hands a frame to the server at most `fps` times a second. View settings are
 queued to it and applied between blocks, so the producer is only ever used from this thread
-(its snapshots excepted, which lock)."""
+(its snapshots excepted, which lock). When reading fails (the detector unplugged, say), the
+pages are told and the detector is looked for until it is back; the server keeps serving."""
 import queue
 import threading
 import time
@@ -10,7 +11,8 @@ from zvtool.scope.frames import FrameProducer
 
 READ_SECONDS = 0.02  # samples per read: short blocks keep the latency low
 READ_TIMEOUT = 0.5  # the thread looks at its stop flag at least this often
-RETRY_SECONDS = 1.0
+RETRY_SECONDS = 1.0  # how often a detector that failed is looked for
+UNPLUGGED = 32  # libzv's error code of a failed USB transfer: the detector is gone
 
 
 class Acquisition:
@@ -22,6 +24,7 @@ class Acquisition:
         self.publish = publish
         self.notify = notify
         self.period = 1.0 / fps
+        self.samples_read = 0  # for the figures of /stats
         self._views = queue.SimpleQueue()
         self._view = dict(self.producer.view)  # as asked for; the producer follows shortly
         self._stop = threading.Event()
@@ -44,8 +47,8 @@ class Acquisition:
 
     def _run(self):
         self.source.start()
+        generation = self.source.generation
         next_frame = time.monotonic()
-        failing = False
         while not self._stop.is_set():
             while not self._views.empty():
                 self.producer.set_view(*self._views.get())
@@ -55,13 +58,12 @@ class Acquisition:
             except TimeoutError:
                 continue
             except Exception as error:  # told to the pages; the server keeps running
-                self.notify(f"reading the detector failed: {error}")
-                failing = True
-                self._stop.wait(RETRY_SECONDS)
+                self._reconnect(error)
                 continue
-            if failing:
-                self.notify("")
-                failing = False
+            if self.source.generation != generation:  # a new stream: no joining up with the old
+                generation = self.source.generation
+                self.producer.restart(self.source.samplerate)
+            self.samples_read += len(block)
             self.producer.set_samplerate(self.source.samplerate)
             self.producer.feed(block, time.time())
             now = time.monotonic()
@@ -73,3 +75,17 @@ class Acquisition:
                 if frame is not None:
                     self.publish(frame)
         self.source.stop()
+
+    def _reconnect(self, error):
+        """After a failed read: the pages are told, and the detector is looked for until it is
+        back (or the scope stops)."""
+        serial = self.source.serial
+        if getattr(error, "err", None) == UNPLUGGED:
+            self.notify(f"the detector {serial} was unplugged or stopped answering: waiting for "
+                        "it to be plugged in again")
+        else:
+            self.notify(f"reading the detector {serial} failed ({error}): trying again")
+        while not self._stop.wait(RETRY_SECONDS):
+            if self.source.reconnect():
+                self.notify("")
+                return

@@ -74,8 +74,13 @@ class FrameProducer:
         if samplerate != self.samplerate:
             self._reset(float(samplerate))
 
-    def _reset(self, samplerate):
-        if samplerate != self.samplerate:
+    def restart(self, samplerate):
+        """The source started a new stream (its positions begin again; its filter may be new):
+        the picture, spectrum and kept samples start afresh."""
+        self._reset(float(samplerate), spectrum=True)
+
+    def _reset(self, samplerate, spectrum=False):
+        if spectrum or samplerate != self.samplerate:
             self.spectrum = Spectrum(samplerate)
         self.samplerate = samplerate
         self.span_samples = max(1, round(self.view["span"] * samplerate))
@@ -90,7 +95,6 @@ class FrameProducer:
         self._power = [0.0, 0]  # sum and count since the previous frame
         self._fresh = False
         self.arrived = None
-        self.flags_missing = False
         self._reset_trigger()
 
     def _reset_trigger(self):
@@ -118,9 +122,8 @@ class FrameProducer:
         self._power[1] += len(samples)
         newest = block.time + (len(samples) - 1) / self.samplerate if block.time else arrived
         self.arrived = min(arrived, newest)  # the library's stamp where it has one
-        self.flags_missing = block.flags is None
         self._fresh = True
-        if self.view["mode"] == "trigger" and not self.flags_missing:
+        if self.view["mode"] == "trigger":
             self._trigger()
 
     def _trigger(self):
@@ -226,9 +229,6 @@ class FrameProducer:
     def _notice(self):
         if self.view["mode"] != "trigger":
             return ""
-        if self.flags_missing:
-            return ("this source delivers no port levels, so nothing can trigger: use roll "
-                    "mode")
         if self.span_samples + self.pre > self.history.capacity:
             longest = self.history.capacity / 2 / self.samplerate
             return (f"a triggered trace holds at most {longest:.3g} s at this sample rate: "

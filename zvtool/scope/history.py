@@ -25,14 +25,13 @@ class SampleHistory:
     def append(self, samples, flags, index):
         """Adds a block that starts at stream position `index`. A block that does not follow the
         newest sample (samples were lost) starts the history afresh: a stretch is never joined
-        across a gap. Flags None are kept as zeros."""
+        across a gap."""
         m = len(samples)
         if self.end_index != index:
             self._end = self.length = 0
         self.end_index = index + m
         if m >= self.capacity:
-            samples, flags = samples[m - self.capacity:], None if flags is None else flags[
-                m - self.capacity:]
+            samples, flags = samples[m - self.capacity:], flags[m - self.capacity:]
             m, self._end, self.length = self.capacity, 0, 0
         elif self._end + m > len(self._samples):
             keep = min(self.length, self.capacity - m)
@@ -40,7 +39,7 @@ class SampleHistory:
                 buffer[:keep] = buffer[self._end - keep:self._end]
             self._end = self.length = keep
         self._samples[self._end:self._end + m] = samples
-        self._flags[self._end:self._end + m] = 0 if flags is None else flags
+        self._flags[self._end:self._end + m] = flags
         self._end += m
         self.length = min(self.length + m, self.capacity)
 

@@ -8,7 +8,7 @@ the URL or in the cookie the page receives with it. WebSocket connections from a
 origin are refused in both cases. Messages from a page are validated before anything is changed;
 a bad one gets an error message back and never disturbs the server.
 
-Routes: /  /static/<file>  /ws  /snapshot?seq=N  /stats
+Routes: /  /static/<file>  /ws  /snapshot?seq=N  /stats[?since=N]
 """
 import asyncio
 import collections
@@ -16,6 +16,7 @@ import errno
 import hmac
 import io
 import json
+import os
 import pathlib
 import sys
 import time
@@ -42,6 +43,7 @@ SOURCE_TIMEOUT = 5.0  # seconds a detector setting may take before the page hear
 MESSAGE_LIMIT = 64 * 1024  # bytes of a message from a page
 QUEUED_MESSAGES = 64  # text messages waiting for a slow page; beyond, it is disconnected
 LATENCIES_KEPT = 2000
+RECORDING_REPORT_S = 0.5  # how often the pages hear how a recording goes
 
 
 class Client:
@@ -80,10 +82,12 @@ class Client:
 
 
 class ScopeServer:
-    def __init__(self, source, host="127.0.0.1", port=8025, token=None, fps=30,
+    def __init__(self, source, host="127.0.0.1", port=8025, token=None, fps=30, record_dir=".",
                  **producer_options):
-        """token None: loopback only, no token; otherwise every request must carry it."""
+        """token None: loopback only, no token; otherwise every request must carry it.
+        Recordings started from a page go to new files in `record_dir`."""
         self.source = source
+        self.record_dir = record_dir
         self.host, self.port, self.token = host, port, token
         self.acquisition = Acquisition(source, self._publish, self._notify, fps,
                                        **producer_options)
@@ -94,6 +98,7 @@ class ScopeServer:
         self.started = time.monotonic()
         self.loop = None
         self.runner = None
+        self.watcher = None
 
     # ---- Life ----
 
@@ -120,8 +125,10 @@ class ScopeServer:
                              f"{error.strerror}") from None
         self.port = site._server.sockets[0].getsockname()[1]  # the one chosen for port 0
         self.acquisition.start()
+        self.watcher = asyncio.ensure_future(self._watch_recording())
 
     async def stop(self):
+        self.watcher.cancel()
         await self.loop.run_in_executor(None, self.acquisition.stop)
         for client in list(self.clients):
             await client.ws.close(message=b"zv scope stopped")
@@ -189,7 +196,11 @@ class ScopeServer:
                                      "X-Samplerate": repr(rate), **SECURITY_HEADERS})
 
     async def _stats(self, request):
-        latencies = sorted(self.latencies)
+        try:  # ?since=N: only the frames sent after the first N (a benchmark's window)
+            since = int(request.query.get("since", 0))
+        except ValueError:
+            return web.Response(status=400, text="stats takes ?since=N, a number of frames")
+        latencies = sorted(latency for sent, latency in self.latencies if sent > since)
 
         def share(fraction):
             return latencies[min(len(latencies) - 1, int(fraction * len(latencies)))]
@@ -200,6 +211,7 @@ class ScopeServer:
         return web.json_response({
             "frames_sent": self.frames_sent, "latency": latency, "clients": len(self.clients),
             "cpu_seconds": time.process_time(), "wall_seconds": time.monotonic() - self.started,
+            "samples_read": self.acquisition.samples_read, "lost_total": self.source.lost_total,
         })
 
     # ---- Frames and messages ----
@@ -232,26 +244,62 @@ class ScopeServer:
             kind = message.get("type") if isinstance(message, dict) else None
             if kind == "state":
                 return client.post(self._state())
+            if kind == "record":
+                return await self._record(client, message.get("action"))
             if kind != "set":
                 return client.post(_error(f"unknown message type {str(kind)[:40]!r}: the types "
-                                          "are set and state"))
+                                          "are set, record and state"))
             name = message.get("name")
+            restarted = False
             try:
                 value = validate(name, message.get("value"), self.source.limits())
                 if SETTINGS[name].owner == VIEW:
                     self.acquisition.set_view(name, value)
                 else:
+                    generation = self.source.generation
                     future = asyncio.wrap_future(self.source.request(name, value))
                     await asyncio.wait_for(future, SOURCE_TIMEOUT)
+                    restarted = self.source.generation != generation
             except SettingError as error:
                 return client.post(_error(str(error), name))
             except asyncio.TimeoutError:
                 return client.post(_error(f"the detector did not take {name} within "
                                           f"{SOURCE_TIMEOUT:g} s", name))
             self._broadcast(self._state())
+            if restarted:
+                self._broadcast({"type": "info", "message": f"the stream was restarted to "
+                                 f"change its {name}: the trace and spectrum start afresh"})
         except Exception as error:  # a fault of ours: told, logged, and the server goes on
             print(f"zv scope: {type(error).__name__}: {error}", file=sys.stderr)
             client.post(_error(f"zv scope could not handle that message ({error})"))
+
+    async def _record(self, client, action):
+        """{"type": "record", "action": "start"} records the stream to a new file in the
+        recording folder; "stop" ends the recording."""
+        if action not in ("start", "stop"):
+            return client.post(_error(f"record takes the action start or stop, not "
+                                      f"{str(action)[:40]!r}", "recording"))
+        path = _recording_path(self.record_dir) if action == "start" else None
+        try:
+            future = asyncio.wrap_future(self.source.request_recording(path))
+            await asyncio.wait_for(future, SOURCE_TIMEOUT)
+        except SettingError as error:
+            return client.post(_error(str(error), "recording"))
+        except asyncio.TimeoutError:
+            return client.post(_error(f"the recording did not {action} within "
+                                      f"{SOURCE_TIMEOUT:g} s", "recording"))
+        self._broadcast(self._state())
+
+    async def _watch_recording(self):
+        """Tells the pages how a recording goes, twice a second while it runs, and once more
+        when it has ended."""
+        shown = None
+        while True:
+            await asyncio.sleep(RECORDING_REPORT_S)
+            status = self.source.recording_status()
+            if status != shown and self.clients:
+                self._broadcast(self._state())
+            shown = status
 
     def _state(self, schema=False):
         limits = self.source.limits()
@@ -261,8 +309,10 @@ class ScopeServer:
             "settings": {**{k: v for k, v in state.items() if k in SETTINGS},
                          **self.acquisition.view()},
             "source": {"serial": self.source.serial, "samplerate": state["samplerate"],
-                       "device_samplerate": self.source.device_samplerate},
+                       "device_samplerate": self.source.device_samplerate,
+                       "can_record": self.source.can_record},
             "notice": self.notice,
+            "recording": self.source.recording_status(),
         }
         if schema:
             message["schema"] = {
@@ -290,7 +340,7 @@ class ScopeServer:
     def _sent(self, frame, now):
         self.frames_sent += 1
         if frame.header["arrived"] is not None:
-            self.latencies.append(now - frame.header["arrived"])
+            self.latencies.append((self.frames_sent, now - frame.header["arrived"]))
 
     def _notify(self, text):
         """From the acquisition thread: a failure to read, or "" when it reads again."""
@@ -306,6 +356,16 @@ def _refuse(text):
 
 def _error(text, name=None):
     return {"type": "error", "message": text, "name": name}
+
+
+def _recording_path(folder):
+    """A file name in `folder` no other file has: zv-scope-<date>-<time>[-N].h5."""
+    stem = os.path.join(folder, f"zv-scope-{time.strftime('%Y%m%d-%H%M%S')}")
+    path, n = stem + ".h5", 1
+    while os.path.exists(path):
+        n += 1
+        path = f"{stem}-{n}.h5"
+    return path
 
 
 def _rate_text(rate):

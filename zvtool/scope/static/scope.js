@@ -87,6 +87,8 @@ function onMessage(message) {
     zvScope.errors.push(message);
     showMessage(message.message);
     if (state) showState();  // the control goes back to the value in force
+  } else if (message.type === "info") {
+    showMessage(message.message, "info");
   }
 }
 
@@ -193,14 +195,32 @@ function showState() {
   }
   const source = state.source;
   setText("source", `${source.serial} · ${si(source.samplerate, "S/s")}`);
-  setText("notice", state.notice || "");
+  showRecording(source.can_record, state.recording);
+  // The source's trouble (the detector unplugged, say) stays in view until it is over.
+  const alert = document.getElementById("alert");
+  alert.textContent = state.notice || "";
+  alert.hidden = !state.notice;
+}
+
+// The Record button (where this zv can record) and how the recording goes or ended.
+function showRecording(available, recording) {
+  const button = document.getElementById("record");
+  const running = !!(recording && recording.running);
+  button.hidden = !available;
+  button.textContent = running ? "Stop recording" : "Record (.h5)";
+  button.classList.toggle("active", running);
+  if (!recording) return setText("recording", "");
+  const amount = `${recording.seconds.toFixed(1)} s, ${(recording.samples_written / 1e6).toFixed(1)} M samples, ${recording.lost_total} lost`;
+  if (running) setText("recording", `recording ${recording.name}: ${amount} (the live view waits: the recorder reads the samples)`);
+  else setText("recording", `${recording.name}: ${amount}${recording.error ? ` · failed: ${recording.error}` : ""}`);
 }
 
 function setText(id, text) { document.getElementById(id).textContent = text; }
 
 let messageTimer = null;
-function showMessage(text) {
+function showMessage(text, kind = "error") {
   setText("message", text);
+  document.getElementById("message").className = kind;
   clearTimeout(messageTimer);
   messageTimer = setTimeout(() => setText("message", ""), 8000);
 }
@@ -237,8 +257,7 @@ function draw() {
   setText("power-aside", unit === "dBm" ? "" : `(${formatPower(header.power.mean, "dBm")})`);
   const rate = arrivals.length > 1 ? (arrivals.length - 1) / (arrivals[arrivals.length - 1] - arrivals[0]) : 0;
   setText("status", `${rate.toFixed(1)} frames/s · ${header.lost_total} samples lost`);
-  if (header.notice || (state && state.notice)) setText("notice", header.notice || state.notice);
-  else setText("notice", "");
+  setText("notice", header.notice || "");
   zvScope.drawn++;
 }
 
@@ -309,16 +328,23 @@ function drawTrace(g, box, header, arrays, unit) {
     g.beginPath(); g.moveTo(Math.round(x(0)) + 0.5, box.top); g.lineTo(Math.round(x(0)) + 0.5, box.bottom); g.stroke();
   }
   // One bar per column from its minimum to its maximum, at least a pixel tall, on whole pixels
-  // (no smoothing to compute: cheap for a browser that draws in software).
+  // (no smoothing to compute: cheap for a browser that draws in software). A bar reaches to the
+  // range of the column before it, as a line through the samples would: a trace with few samples
+  // per column stays one line instead of a row of dots.
   g.fillStyle = COLORS.trace;
   const columnWidth = (box.right - box.left) / n;
   for (let i = 0; i < n; i++) {
     if (!Number.isFinite(high[i])) continue;
+    let top = high[i], bottom = low[i];
+    if (i > 0 && Number.isFinite(high[i - 1]) && Number.isFinite(low[i - 1])) {
+      top = Math.max(top, low[i - 1]);
+      bottom = Math.min(bottom, high[i - 1]);
+    }
     const left = Math.floor(box.left + i * columnWidth);
     const right = Math.max(left + 1, Math.floor(box.left + (i + 1) * columnWidth));
-    const top = Math.round(y(Math.min(high[i], y1)));
-    const bottom = Number.isFinite(low[i]) ? Math.round(y(Math.max(low[i], y0))) : box.bottom;
-    g.fillRect(left, top, right - left, Math.max(1, bottom - top));
+    const yTop = Math.round(y(Math.min(top, y1)));
+    const yBottom = Number.isFinite(bottom) ? Math.round(y(Math.max(bottom, y0))) : box.bottom;
+    g.fillRect(left, yTop, right - left, Math.max(1, yBottom - yTop));
   }
   g.lineWidth = 1;
   g.textAlign = "left";
@@ -355,7 +381,9 @@ function drawSpectrum(g, box, header, arrays, unit) {
   g.fillStyle = COLORS.muted;
   g.textAlign = "right";
   g.textBaseline = "middle";
-  for (let d = psdRange.low; d <= psdRange.high; d++) {
+  // A grid line and label every `every` decades, at least 18 pixels apart.
+  const every = Math.max(1, Math.ceil(18 * (psdRange.high - psdRange.low) / (box.bottom - box.top)));
+  for (let d = Math.ceil(psdRange.low / every) * every; d <= psdRange.high; d += every) {
     g.beginPath(); g.moveTo(box.left, Math.round(y(10 ** d)) + 0.5); g.lineTo(box.right, Math.round(y(10 ** d)) + 0.5); g.stroke();
     g.fillText(`1e${d}`, box.left - 6, y(10 ** d));
   }
@@ -432,6 +460,10 @@ async function saveSamples() {
 window.addEventListener("DOMContentLoaded", () => {
   document.getElementById("save-png").onclick = savePicture;
   document.getElementById("save-npy").onclick = () => { saveSamples().catch((e) => showMessage(String(e))); };
+  document.getElementById("record").onclick = () => {
+    const running = !!(state && state.recording && state.recording.running);
+    send({ type: "record", action: running ? "stop" : "start" });
+  };
   document.getElementById("controls").onsubmit = (event) => event.preventDefault();
   window.addEventListener("resize", () => { if (shown) { latest = latest || shown; requestAnimationFrame(draw); } });
   connect();
