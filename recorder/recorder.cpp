@@ -130,6 +130,9 @@ void Recorder::run() {
             message = e.what();
         }
     }
+    // What the recording used is given back now; the recorder may be kept long after.
+    writer_.reset();
+    stream_->set_max_read(0);
     if (started_stream_) stream_->stop();
     stream_->claim().release(this);
     {
