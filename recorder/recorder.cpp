@@ -24,8 +24,22 @@ using Clock = std::chrono::steady_clock;
 // How long one read waits for samples: the thread answers stop() and flushes what it holds at
 // least this often when the stream pauses.
 constexpr int32_t kReadTimeoutMs = 100;
-// How much lower than the rest of the program the writing thread runs (nice steps).
+// How much lower than the rest of the program a raw recording's thread runs (nice steps).
 constexpr int kWriterNiceness = 5;
+
+// A raw recording's thread only copies and writes, and that can wait: the stream's ring holds the
+// samples meanwhile. The acquisition cannot, so the thread yields the processor to it (writing
+// to the file, the page cache and the file system's bookkeeping cost processor time that would
+// otherwise compete with it). A processed recording's thread also processes the samples as it
+// reads them, which must keep pace, so it keeps the program's priority. (A lowered thread could
+// not come back up without privilege, so the choice is made once.)
+void lower_raw_writer_priority(int kind) {
+    if (kind != ZV_RECORDING_RAW) return;
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0); // Linux: the calling thread's own
+    if (errno == 0) setpriority(PRIO_PROCESS, 0, std::min(nice + kWriterNiceness, 19));
+}
+
 // Samples per read, in chunks of the file: whole chunks go to the file without a copy.
 constexpr uint64_t kChunksPerRead = 4;
 
@@ -105,11 +119,7 @@ Recorder::~Recorder() {
 void Recorder::run() {
     const ActingFor acting(this);
     ignore_interrupts_on_this_thread();
-    // The writing waits on the disk and can wait: the stream's ring holds the samples meanwhile.
-    // The acquisition cannot, so this thread yields the processor to it (and to the program).
-    errno = 0;
-    const int nice = getpriority(PRIO_PROCESS, 0); // Linux: this thread's own
-    if (errno == 0) setpriority(PRIO_PROCESS, 0, std::min(nice + kWriterNiceness, 19));
+    lower_raw_writer_priority(stream_->kind());
     const QuietHdf5 quiet;
     std::string message;
     int status = 0;
