@@ -221,7 +221,8 @@ TEST_F(RawStreamTest, UnplugEndsTheReadWithTheUsbErrorAfterTheSamplesBeforeIt) {
     EXPECT_EQ(status, ZV_ERROR_USB) << zv_get_error_string();
     EXPECT_LT(steady_clock::now() - unplugged, milliseconds(1500));
     EXPECT_FALSE(zv_raw_stream_running(stream));
-    zv_raw_stream_stop(stream);
+    zv_raw_stream_close(stream);
+    zv_close(dev);
     // Closing the record under a stream that runs stops the stream first.
     zvsim::detach_all();
     attach(false);

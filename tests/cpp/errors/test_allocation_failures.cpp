@@ -40,6 +40,21 @@ void *operator new(std::size_t size) {
 void *operator new[](std::size_t size) {
     return allocate(size);
 }
+// The transport's records come from the non-throwing forms: they fail the same way.
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
 void operator delete(void *p) noexcept {
     std::free(p);
 }
