@@ -146,19 +146,33 @@ template <typename T> int ZVStreamImpl<T>::set_custom_calibration(zv_calibration
     return set_custom_calibration(calibration.gain, calibration.offset);
 }
 
+// A wavelength or unit the device's calibration refuses (in mode "auto") is not kept: the
+// previous one stays in force, with the factors it gave.
 template <typename T> int ZVStreamImpl<T>::set_calibration_wavelength(double wavelength) {
     return change_calibration([&] {
+        const double previous = calibration_wavelength_;
         calibration_wavelength_ = wavelength;
-        note_change(zv::change::kCalibrationWavelength, wavelength);
-        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+        const int status =
+            calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+        if (status != 0)
+            calibration_wavelength_ = previous;
+        else
+            note_change(zv::change::kCalibrationWavelength, wavelength);
+        return status;
     });
 }
 
 template <typename T> int ZVStreamImpl<T>::set_calibration_units(int32_t units) {
     return change_calibration([&] {
+        const int32_t previous = calibration_units_;
         calibration_units_ = units;
-        note_change(zv::change::kCalibrationUnits, units);
-        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+        const int status =
+            calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+        if (status != 0)
+            calibration_units_ = previous;
+        else
+            note_change(zv::change::kCalibrationUnits, units);
+        return status;
     });
 }
 

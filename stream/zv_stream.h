@@ -57,7 +57,8 @@ class ZV_API ZVGenericStream {
     virtual int set_custom_calibration(zv_calibration calibration) = 0;
     // Wavelength in nm at which "auto" evaluates the device's calibration. This setter and
     // set_calibration_units store their value and, in mode "auto", apply it at once, returning
-    // the status of doing so.
+    // the status of doing so; a value the calibration refuses is not stored (the previous one
+    // stays in force).
     virtual double read_calibration_wavelength() = 0;
     virtual int set_calibration_wavelength(double wavelength) = 0;
     // Power-of-ten exponent of the output unit in watts (-6: microwatts).

@@ -13,6 +13,7 @@ import pytest
 from scipy import signal
 
 import zvpy
+import zvsim
 
 # Stored calibrations of the test detector, in the identity block's order: digital high gain,
 # digital low gain, analog high gain, analog low gain, then the balanced unit's two spare pairs.
@@ -155,11 +156,18 @@ def test_auto_calibration_follows_the_device(device):
     assert numpy.allclose(s.calibration, low_gain)  # not read again yet
     s.update_auto_calibration()
     assert numpy.allclose(s.calibration, CALIBRATIONS[0])
-    # Outside the photodiode's curve: stored, calibration kept, the library's error.
+    # Outside the photodiode's curve: the library's error, and the refused wavelength is not
+    # kept: the previous one and its calibration stay in force, so the stream still collects.
     with pytest.raises(zvpy.Error) as e:
         s.calibration_wavelength = 5000
-    assert e.value.err == 48 and s.calibration_wavelength == 5000.0
+    assert e.value.err == 48 and s.calibration_wavelength == 1550.0
     assert numpy.allclose(s.calibration, CALIBRATIONS[0])
+    assert len(s.acquire(10)) == 10
+    # The same for units when the device cannot give its calibration (the gain read stalls).
+    zvsim.devices()[0].fail_request(0xCD)
+    with pytest.raises(zvpy.Error, match="unable to read gain mode"):
+        s.calibration_units = -3
+    assert s.calibration_units == -6 and numpy.allclose(s.calibration, CALIBRATIONS[0])
 
 
 def test_filter_cutoff_downsampling_and_decimation(device):
