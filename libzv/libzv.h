@@ -548,8 +548,10 @@ ZV_API int zv_recording_repair(const char *path);
  * (disk full, write error). The recorder then closes the file cleanly (it holds every sample
  * recorded) and stops the stream if the recorder started it; a stream that was running already
  * is left running. A failure is kept: zv_recorder_wait and zv_recorder_stop return it and store
- * it as the calling thread's last error, its message naming the file and the cause. Close the
- * recorder before its stream, and the stream before its device. */
+ * it as the calling thread's last error, its message naming the file and the cause. The
+ * zv_recorder_* functions may be called from several threads at once (a wait on one, a stop on
+ * another). Stop the recorder before closing its stream, and the stream before its device; a
+ * stopped recorder may be closed at any time after. */
 typedef struct zv_recorder zv_recorder;
 typedef struct {
     uint64_t nsamples;     /* stored samples to record, exactly; 0: no limit */

@@ -257,32 +257,8 @@ class _DDevice(Device):
     ) -> None: ...
     def set_clock_divide(self, divide: Literal[1, 2, 4], /) -> None: ...
 
-class _ContinuousStream:
-    """What Stream and RawStream share: recording to an HDF5 file (a Stream's samples stored as
-    float32 whatever its dtype)."""
-
-    def start_recording(
-        self,
-        path: str | PathLike[str],
-        *,
-        seconds: float | None = None,
-        nsamples: int | None = None,
-        overwrite: bool = False,
-    ) -> Recorder:
-        """Starts recording to an HDF5 file on a library thread; returns at once."""
-
-    def record(
-        self,
-        path: str | PathLike[str],
-        *,
-        seconds: float | None = None,
-        nsamples: int | None = None,
-        overwrite: bool = False,
-    ) -> Recorder:
-        """Records until `seconds` of stream time or exactly `nsamples` samples; blocking."""
-
 # Generic over its element type in the stub only: at run time Stream is not subscriptable.
-class Stream(_ContinuousStream, Generic[_F]):
+class Stream(Generic[_F]):
     """A processed stream of one Device: calibrated (power in watts × 10**calibration_units),
     low-pass filtered and rate-reduced samples of dtype float32 or float64."""
 
@@ -328,6 +304,26 @@ class Stream(_ContinuousStream, Generic[_F]):
     def blocks(
         self, nsamples: int, *, count: int | None = None, timeout: float | None = None
     ) -> Iterator[Block[_F]]: ...
+    # Recording to an HDF5 file (stored as float32 whatever the stream's dtype).
+    def start_recording(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Starts recording to an HDF5 file on a library thread; returns at once."""
+
+    def record(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Records until `seconds` of stream time or exactly `nsamples` samples; blocking."""
 
     def read_samplerate(self) -> float:
         """Output rate in S/s: the raw rate divided by the downsampling."""
@@ -438,7 +434,7 @@ class Block(Generic[_T]):
     def __len__(self) -> int: ...
     def __array__(self, dtype: DTypeLike = None) -> NDArray[Any]: ...
 
-class RawStream(_ContinuousStream):
+class RawStream:
     """A continuous stream of a Device's raw 16-bit sample codes."""
 
     def __init__(self, device: Device, mask: bool = True) -> None: ...
@@ -458,6 +454,25 @@ class RawStream(_ContinuousStream):
     def blocks(
         self, nsamples: int, *, count: int | None = None, timeout: float | None = None
     ) -> Iterator[Block[numpy.uint16]]: ...
+    def start_recording(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Starts recording to an HDF5 file on a library thread; returns at once."""
+
+    def record(
+        self,
+        path: str | PathLike[str],
+        *,
+        seconds: float | None = None,
+        nsamples: int | None = None,
+        overwrite: bool = False,
+    ) -> Recorder:
+        """Records until `seconds` of stream time or exactly `nsamples` samples; blocking."""
     def close(self) -> None: ...
     def __enter__(self) -> RawStream: ...
     def __exit__(

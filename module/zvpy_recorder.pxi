@@ -47,13 +47,14 @@ cdef class Recorder:
         lost_total (int): samples the stream lost while recording (the file's gap table).
         running (bool): True until the recording has ended and its file is closed.
     """
+    # Freed only with this object: a wait() on one thread and a stop() on another may use it at
+    # once (the library's recorder is safe for that), and after it ended it still answers for
+    # its counts and its failure.
     cdef zr.zv_recorder *rec
     cdef readonly str path
     cdef object _stream
     cdef Device _device
     cdef object _failure
-    cdef uint64_t _samples
-    cdef uint64_t _lost
 
     def __cinit__(self):
         self.rec = NULL
@@ -70,21 +71,14 @@ cdef class Recorder:
                 zr.zv_recorder_close(rec)
 
     cpdef _finish(self):
-        """Ends the recording if it runs and closes the file; keeps the counts and the failure
-        for stop(), raising nothing."""
+        """Ends the recording if it runs and waits until its file is closed; keeps the failure
+        for stop(), raising nothing. Lets go of the stream and the device."""
         cdef zr.zv_recorder *rec = self.rec
         cdef int status
-        if rec == NULL:
-            return
         with nogil:
             status = zr.zv_recorder_stop(rec)
-        self._samples = zr.zv_recorder_samples(rec)
-        self._lost = zr.zv_recorder_lost(rec)
-        if status != 0:
+        if status != 0 and self._failure is None:
             self._failure = Error()
-        self.rec = NULL
-        with nogil:
-            zr.zv_recorder_close(rec)
         if self._device is not None:
             self._device._recorders.discard(self)
         self._device = None
@@ -92,15 +86,15 @@ cdef class Recorder:
 
     @property
     def running(self):
-        return self.rec != NULL and zr.zv_recorder_running(self.rec)
+        return zr.zv_recorder_running(self.rec)
 
     @property
     def samples_written(self):
-        return zr.zv_recorder_samples(self.rec) if self.rec != NULL else self._samples
+        return zr.zv_recorder_samples(self.rec)
 
     @property
     def lost_total(self):
-        return zr.zv_recorder_lost(self.rec) if self.rec != NULL else self._lost
+        return zr.zv_recorder_lost(self.rec)
 
     def wait(self, timeout=None):
         """Waits for the recording to end (its nsamples or seconds reached, or its stream
@@ -114,10 +108,6 @@ cdef class Recorder:
         cdef int32_t timeout_ms = _timeout_ms(timeout)
         cdef zr.zv_recorder *rec = self.rec
         cdef int status
-        if rec == NULL:
-            if self._failure is not None:
-                raise self._failure
-            return True
         with nogil:
             status = zr.zv_recorder_wait(rec, timeout_ms)
         _check(PyErr_Occurred() != NULL)  # Ctrl-C while waiting

@@ -66,7 +66,10 @@ template <typename T> class ProcessedRecorded final : public RecordedStream {
     }
     int describe(zv_recording_info &info) override;
     void set_max_read(uint64_t count) override {
-        if constexpr (!std::is_same_v<T, float>) wide_.resize(count);
+        if constexpr (!std::is_same_v<T, float>) {
+            wide_.resize(count);
+            wide_.shrink_to_fit();
+        }
     }
 
   private:

@@ -30,7 +30,8 @@ class RecordedStream {
     // Describes the recording of this stream now: the detector, the stream's settings and
     // calibration. 0 or the error stored.
     virtual int describe(zv_recording_info &info) = 0;
-    // Sets the largest read; allocates what a conversion needs (may throw std::bad_alloc).
+    // Sets the largest read; allocates what a conversion needs (may throw std::bad_alloc), or
+    // frees it (0).
     virtual void set_max_read(uint64_t count) = 0;
 };
 

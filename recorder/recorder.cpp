@@ -1,7 +1,9 @@
 #include "recorder/recorder.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <new>
@@ -22,6 +24,22 @@ using Clock = std::chrono::steady_clock;
 // How long one read waits for samples: the thread answers stop() and flushes what it holds at
 // least this often when the stream pauses.
 constexpr int32_t kReadTimeoutMs = 100;
+// How much lower than the rest of the program a raw recording's thread runs (nice steps).
+constexpr int kWriterNiceness = 5;
+
+// A raw recording's thread only copies and writes, and that can wait: the stream's ring holds the
+// samples meanwhile. The acquisition cannot, so the thread yields the processor to it (writing
+// to the file, the page cache and the file system's bookkeeping cost processor time that would
+// otherwise compete with it). A processed recording's thread also processes the samples as it
+// reads them, which must keep pace, so it keeps the program's priority. (A lowered thread could
+// not come back up without privilege, so the choice is made once.)
+void lower_raw_writer_priority(int kind) {
+    if (kind != ZV_RECORDING_RAW) return;
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, 0); // Linux: the calling thread's own
+    if (errno == 0) setpriority(PRIO_PROCESS, 0, std::min(nice + kWriterNiceness, 19));
+}
+
 // Samples per read, in chunks of the file: whole chunks go to the file without a copy.
 constexpr uint64_t kChunksPerRead = 4;
 
@@ -50,6 +68,7 @@ std::unique_ptr<Recorder> Recorder::start(std::unique_ptr<RecordedStream> stream
         set_error(Error::invalid_parameters);
         return nullptr;
     }
+    const QuietHdf5 quiet;
     std::unique_ptr<Recorder> r(new Recorder(std::move(stream), path, options));
     RecordedStream &s = *r->stream_;
     if (!s.claim().claim(r.get())) return nullptr;
@@ -65,7 +84,6 @@ std::unique_ptr<Recorder> Recorder::start(std::unique_ptr<RecordedStream> stream
         return nullptr;
     };
     try {
-        const QuietHdf5 quiet;
         zv_recording_info info{};
         if (s.describe(info) != 0) return give_up();
         r->writer_ = std::make_unique<RecordingWriter>(path, info, s.kind(), options.overwrite,
@@ -101,6 +119,7 @@ Recorder::~Recorder() {
 void Recorder::run() {
     const ActingFor acting(this);
     ignore_interrupts_on_this_thread();
+    lower_raw_writer_priority(stream_->kind());
     const QuietHdf5 quiet;
     std::string message;
     int status = 0;
@@ -121,6 +140,9 @@ void Recorder::run() {
             message = e.what();
         }
     }
+    // What the recording used is given back now; the recorder may be kept long after.
+    writer_.reset();
+    stream_->set_max_read(0);
     if (started_stream_) stream_->stop();
     stream_->claim().release(this);
     {

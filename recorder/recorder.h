@@ -13,7 +13,9 @@
 // (disk full, write error). It then closes the file, stops the stream if the recorder started it
 // (a stream that was running already is left running) and gives up its claim. A failure is kept
 // with a message naming the file and the cause, for wait() and stop() to store as the calling
-// thread's last error.
+// thread's last error. wait(), stop() and the counts may be called from several threads at once;
+// once the recording has ended, the recorder no longer touches its stream (which may then be
+// freed before it).
 #pragma once
 
 #include <atomic>

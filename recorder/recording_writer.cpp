@@ -15,6 +15,7 @@
 #include "recorder/recording_layout.h"
 #include "recorder/stream_positions.h"
 #include "recorder/table_types.h"
+#include "recorder/write_behind.h"
 #include "recorder/writer_lock.h"
 
 namespace zv::recording {
@@ -121,6 +122,7 @@ struct RecordingWriter::Impl {
     uint64_t samples_extent = 0;
 
     StreamPositions positions;
+    WriteBehind write_behind;
     std::vector<GapRow> gap_rows;       // not yet in the file
     std::vector<ChangeRow> change_rows; // not yet in the file
     uint64_t gaps_extent = 0, changes_extent = 0;
@@ -213,6 +215,7 @@ void RecordingWriter::Impl::flush() {
     write_pending();
     write_tables();
     if (H5Fflush(file.get(), H5F_SCOPE_LOCAL) < 0) write_failed(hdf5_cause());
+    write_behind.after_flush(lock->fd());
     last_flush = Clock::now();
 }
 

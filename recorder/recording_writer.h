@@ -5,7 +5,8 @@
 // the caller's memory when a block holds whole chunks. A flush (at least every flush_interval
 // while blocks arrive, and on close) also writes the partly filled chunk and the new table rows and
 // makes them visible to readers; a process killed at any moment leaves a file holding everything
-// up to its last flush. A failed write, or a write that would leave less than the disk reserve
+// up to its last flush. Behind each flush, the pages written go to the disk and leave the page
+// cache (write_behind.h). A failed write, or a write that would leave less than the disk reserve
 // free, stops the writer for good: it writes what it holds where it can, closes the file, and
 // every later call throws the same RecordingError, which names the file and the cause.
 //

@@ -20,6 +20,8 @@ class WriterLock {
 
     // Bytes an ordinary user may still write on the file's filesystem.
     uint64_t free_bytes() const;
+    // The lock's own descriptor of the file (for advice on its pages).
+    int fd() const { return fd_; }
 
     // Whether a writer (in any process, this one included) holds the lock of the file at path.
     static bool held(const std::string &path);

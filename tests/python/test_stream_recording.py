@@ -191,6 +191,14 @@ def test_a_loss_marker_and_a_setting_change_land_at_their_stored_samples(attach,
         assert recorder.wait(timeout=30)
         switch.join()
         recorder.stop()
+        # A stream stopped from another thread ends a recording before its limit: record says
+        # so, and the file is closed with what came.
+        threading.Timer(0.5, stream.stop).start()
+        with pytest.raises(zvpy.Error, match="the stream was stopped before the recording was "
+                           "complete; the recording .* holds its first"):
+            stream.record(tmp_path / "cut.h5", seconds=600)
+    with zvpy.Recording(tmp_path / "cut.h5") as recording:
+        assert recording.state == "closed" and 0 < len(recording) < 10_000_000
     with zvpy.Recording(tmp_path / "gain.h5") as recording:
         assert len(recording) + sum(gap[1] for gap in recording.gaps) == 10_000_000
         (index, name, value), = recording.changes

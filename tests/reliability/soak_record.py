@@ -93,8 +93,11 @@ def soak(path, seconds):
     with zvpy.Recording(path) as recording:
         stored, gaps = len(recording), recording.gaps
     complete = stored + sum(gap[1] for gap in gaps) == int(seconds * SAMPLERATE)
+    kinds = ", ".join(f"{sum(g[2] == kind for g in gaps)} {kind}"
+                      for kind in sorted({g[2] for g in gaps}))
     print(f"soak-record: {stored} samples ({stored * BYTES_PER_SAMPLE / 1e9:.1f} GB) in "
-          f"{elapsed:.1f} s; {len(gaps)} loss events ({recorder.lost_total} samples); detector "
+          f"{elapsed:.1f} s; {len(gaps)} loss events{f' ({kinds})' if gaps else ''} "
+          f"({recorder.lost_total} samples); detector "
           f"dropped {sim.dropped}; the file {'covers' if complete else 'does NOT cover'} "
           f"{seconds:g} s of stream; processor {cpu:.0%} of one core (the simulated detector's "
           f"sampling included); {watch.summary()}; {priority_note()}", flush=True)
