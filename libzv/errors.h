@@ -1,4 +1,4 @@
-// The process-wide last-error state and the table of every (code, message) pair the library
+// The last-error state (one per thread) and the table of every (code, message) pair the library
 // stores. Library code names an entry of the table; it never writes a code or text of its own.
 #pragma once
 

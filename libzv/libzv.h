@@ -2,9 +2,12 @@
  * libzv: host library for the HLM25 USB photodetector.
  *
  * The one public, C-callable header. Every function reports failure by storing an error code and
- * a static message in a process-wide last-error state (zv_get_error, zv_get_error_string) and
- * returning a status (0 = success) or a value outside its normal range. Nothing is thrown across
- * this interface. The library is driven by one thread at a time.
+ * a message in the calling thread's last-error state (zv_get_error, zv_get_error_string; one per
+ * thread, as errno is: each thread reads the error of its own last call) and returning a status
+ * (0 = success) or a value outside its normal range. Nothing is thrown across this interface.
+ * Calls on different detectors may run on different threads at the same time; calls on one
+ * detector are serialised (control requests take turns, a second collection is refused while one
+ * runs).
  */
 #ifndef LIBZV_H
 #define LIBZV_H
