@@ -131,7 +131,7 @@ class TimeoutError(Error, builtins.TimeoutError):
 class Device:
     """One HLM25 detector; opened at creation unless open=False."""
 
-    def __init__(self, open: bool = True, serial: str | None = None) -> None: ...
+    def __init__(self, open: bool = True, serial: str | bytes | None = None) -> None: ...
     def __enter__(self: _D) -> _D: ...
     def __exit__(
         self,
@@ -139,7 +139,7 @@ class Device:
         exc_value: BaseException | None,
         traceback: TracebackType | None,
     ) -> None: ...
-    def open(self, serial: str | None = None) -> None:
+    def open(self, serial: str | bytes | None = None) -> None:
         """Opens the first detector, or the first whose serial contains `serial`."""
 
     def close(self) -> None: ...

@@ -172,7 +172,7 @@ cdef class _ContinuousStream:
         """
         cdef zr.zv_recorder_options options = _recording_options(seconds, nsamples, overwrite)
         path = os.fspath(path)
-        cdef bytes encoded = os.fsencode(path)
+        cdef bytes encoded = _c_path(path)
         cdef const char *name = encoded
         self._check_usable()
         cdef zr.zv_recorder *rec

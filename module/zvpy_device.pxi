@@ -18,7 +18,7 @@ cdef class Device:
 
     Args:
         open (bool): try opening the device immediately.
-        serial (str): a string to find in the serial number of the device to connect to.
+        serial (str or bytes): text to find in the serial number of the device to connect to.
 
     Raises:
         zvpy.NoDeviceError: if no device is found.
@@ -84,7 +84,7 @@ cdef class Device:
             self._release()
             self.dev = zv_open()
         else:
-            encoded = serial.encode()
+            encoded = _c_text("serial", serial, "utf-8")
             text = encoded
             self._release()
             self.dev = zv_open_serial(text)

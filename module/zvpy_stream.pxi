@@ -16,11 +16,9 @@ cdef enum:
     _FLOAT32_SAMPLESIZE = 4
 
 
-cdef string _stream_text(value) except *:
-    # Calibration and filter mode names: bytes as given, anything else encoded as ASCII.
-    if isinstance(value, bytes):
-        return value
-    return value.encode("ascii")
+cdef string _stream_text(what, value) except *:
+    # Calibration and filter mode names: bytes as given, str encoded as ASCII.
+    return _c_text(what, value, "ascii")
 
 
 cdef int _record_invalid_device() except -1:
@@ -230,7 +228,7 @@ cdef class Stream(_ContinuousStream):
 
     def set_calibration_mode(self, mode):
         self._open()
-        cdef string name = _stream_text(mode)
+        cdef string name = _stream_text("calibration mode", mode)
         if name == string(kCalibrationAuto):
             self._check_device()
         _check_status(self._open().set_calibration_mode(name))
@@ -286,7 +284,7 @@ cdef class Stream(_ContinuousStream):
 
     def set_filter(self, filter):
         self._open()
-        cdef string name = _stream_text(filter)
+        cdef string name = _stream_text("filter", filter)
         _check_status(self._open().set_filter(name))
 
     def read_downsampling(self):

@@ -91,8 +91,13 @@ def test_serial_selection(attach):
     with pytest.raises(zvpy.NoDeviceError) as e:
         zvpy.Device(serial="zzz")
     assert str(e.value) == "zvpy error: Could not find a device."
-    with pytest.raises(AttributeError):
-        zvpy.Device(serial=b"00001")
+    assert zvpy.Device(serial=b"00002").serial == "HLM25-S00002VC"
+    # A NUL would cut the text on the C side, where the empty rest matches every detector.
+    for serial in ("\x0000002", b"00001\x00"):
+        with pytest.raises(ValueError, match="serial must not contain a NUL character"):
+            zvpy.Device(serial=serial)
+    with pytest.raises(TypeError, match="^serial must be str or bytes, not int$"):
+        zvpy.Device(serial=2)
     with pytest.raises(TypeError):
         zvpy.Device(True, "00001", 3)
     with pytest.raises(TypeError):
@@ -122,7 +127,7 @@ def test_close_and_reopen(sim):
     assert not d.isopen()
     # A serial that cannot be encoded leaves the handle as it was.
     d.open()
-    with pytest.raises(AttributeError):
+    with pytest.raises(TypeError):
         d.open(serial=42)
     assert d.isopen()
 

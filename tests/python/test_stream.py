@@ -122,7 +122,7 @@ def test_calibration_mode_and_custom_calibration(device):
     assert s.calibration_mode == "none"
     with pytest.raises(UnicodeEncodeError):
         s.calibration_mode = "nöne"
-    with pytest.raises(AttributeError):
+    with pytest.raises(TypeError, match="^calibration mode must be str or bytes, not int$"):
         s.calibration_mode = 5
 
     s.calibration = (2.5, -1)
@@ -175,6 +175,11 @@ def test_filter_cutoff_downsampling_and_decimation(device):
     assert s.set_filter("butterworth8") is None and s.filter == "butterworth8"
     s.filter = b"rbj"
     assert s.read_filter() == "rbj"
+    with pytest.raises(TypeError, match="^filter must be str or bytes, not NoneType$"):
+        s.set_filter(None)
+    with pytest.raises(ValueError, match="filter must not contain a NUL character"):
+        s.filter = "butterworth8\0rbj"
+    assert s.filter == "rbj"
     s.cutoff = "1e6"
     assert s.cutoff == 1e6
     s.set_cutoff(-5)  # out of range: accepted, no error
