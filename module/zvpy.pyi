@@ -180,7 +180,7 @@ class Device:
         self, nsamples: int, wavelength: float | None = None, **kwargs: Any
     ) -> NDArray[numpy.float64]:
         """nsamples samples in µW at `wavelength` (nm; default: peak responsivity); further
-        keywords go to get_raw_data."""
+        keywords go to get_raw_data (not mask=False: power comes from the 14-bit code)."""
     # Calibrations: [gain, offset] with µW = gain * code + offset.
     def get_calibration(self, type: _CalibrationType = "auto") -> NDArray[numpy.float64]: ...
     def get_rel_calibration(

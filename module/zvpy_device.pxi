@@ -270,11 +270,15 @@ cdef class Device:
             nsamples (int): number of samples to collect.
             wavelength (int or None): if given (in nm), the photodiode's response curve gives the
                 power at that wavelength; otherwise the power at peak responsivity.
-            Further named arguments are passed to get_raw_data.
+            Further named arguments are passed to get_raw_data, but not mask=False: the power
+                is computed from the 14-bit code alone, never from the port bits.
 
         Returns:
             a numpy array of float64 in uW.
         """
+        if not kwargs.get("mask", True):
+            raise ValueError("get_calibrated_data calibrates the 14-bit code: mask=False would "
+                             "count the port bits as light")
         raw = self.get_raw_data(nsamples, **kwargs)
         if wavelength is None:
             calibration = self.get_calibration("auto")

@@ -105,8 +105,10 @@ def test_calibrated_data(attach):
     assert numpy.all(data == 100 * 2.0 + 0.5)
     d.highgain = False
     assert numpy.all(d.get_calibrated_data(50) == 100 * 3.0 - 1.0)
-    # mask reaches get_raw_data unchanged: the port bit enters the arithmetic.
-    assert numpy.all(d.get_calibrated_data(50, mask=False) == (100 | S_HIGH) * 3.0 - 1.0)
+    # Power comes from the 14-bit code: keeping the port bits is refused.
+    assert numpy.all(d.get_calibrated_data(50, mask=True) == 100 * 3.0 - 1.0)
+    with pytest.raises(ValueError, match="mask=False would count the port bits as light"):
+        d.get_calibrated_data(50, mask=False)
     # At another wavelength the pair is divided by the responsivity (at single precision).
     r = numpy.float32(d.get_rel_responsivity(1300.0)).item()
     data = d.get_calibrated_data(50, wavelength=1300)
