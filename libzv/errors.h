@@ -53,6 +53,11 @@ enum class Error {
     stream_read_in_progress,
     recording_not_ended,
     recording_needs_power,
+    no_samplerate,
+    no_adcbits,
+    no_fwversion,
+    calibration_not_finite,
+    device_already_open,
     unexpected_failure,
     count_ // keep last
 };

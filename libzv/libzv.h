@@ -48,6 +48,7 @@ enum {
     ZV_ERROR_FILE_EXISTS = 59,  /* the file exists and overwriting it was not asked for */
     ZV_ERROR_NOT_RECORDING = 60, /* the file is not a zv recording; the message names it */
     ZV_ERROR_INTERNAL = 61,      /* an unexpected failure inside the library (please report it) */
+    ZV_ERROR_DEVICE_OPEN = 62,   /* the detector is already open in this process */
     ZV_ERROR_GAIN_MODE = -1,
 };
 
@@ -129,8 +130,9 @@ typedef struct {
 #pragma pack(pop)
 
 /* The values the queries below return when they have nothing to give. The error state says why:
- * 50 "invalid device" for a null handle; for an identity field the detector leaves unset, the
- * state stays 0 "success" (zv_get_samplerate, zv_get_adcbits, zv_get_fwversion). */
+ * 50 "invalid device" for a null handle; for an identity field the detector leaves unset, 52 with
+ * a message naming the field (zv_get_samplerate, zv_get_adcbits, zv_get_fwversion; a sample rate
+ * of zero counts as unset). */
 #define ZV_SAMPLERATE_NOT_SET 0xFFFFFFFFu /* zv_get_samplerate */
 #define ZV_ADCBITS_NOT_SET 255            /* zv_get_adcbits */
 #define ZV_FWVERSION_NOT_SET 255          /* zv_get_fwversion: major, minor and patch all */
@@ -218,7 +220,9 @@ ZV_API int zv_port_read(zv_device *dev, ZV_PORT_t port);
 ZV_API int zv_port_status(zv_device *dev, ZV_PORT_t port, uint8_t record[10]);
 ZV_API int zv_reset(zv_device *dev);
 
-/* ---- Calibrations and responsivity ---- */
+/* ---- Calibrations and responsivity ----
+ * The named types read back the stored pair, whatever it holds. ZV_CALIBRATION_DIGITAL_AUTO, the
+ * pair calibrated data is computed with, refuses a pair that is not finite (52, failure value). */
 ZV_API zv_calibration zv_get_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type);
 ZV_API zv_calibration zv_get_rel_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type,
                                              double wavelength);

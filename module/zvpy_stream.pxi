@@ -147,7 +147,7 @@ cdef class Stream(_ContinuousStream):
         return 0
 
     cdef double _c_samplerate(self) except? -1:
-        return self._open().read_samplerate()
+        return self.read_samplerate()
 
     cdef bint _auto_mode(self) except -1:
         # In mode "auto" applying the calibration reads the device.
@@ -214,7 +214,9 @@ cdef class Stream(_ContinuousStream):
         return self._collect(nsamples, False)
 
     def read_samplerate(self):
-        return self._open().read_samplerate()
+        cdef double rate = self._open().read_samplerate()
+        _check(rate != rate)  # NaN: the detector reports no sample rate
+        return rate
 
     def read_samplesize(self):
         """Returns the number of bytes each sample in the stream is stored in.

@@ -35,7 +35,8 @@ class ZV_API ZVGenericStream {
     // stream made without a device, which can only simulate and benchmark.
     virtual zv_device *device() = 0;
 
-    // Output sample rate in Hz: the raw rate divided by the downsampling factor.
+    // Output sample rate in Hz: the raw rate divided by the downsampling factor. NaN, with the
+    // error stored, when the device reports no sample rate (such a stream refuses to run).
     virtual double read_samplerate() = 0;
     // Bytes per output element: 4 for float streams, 8 for double streams.
     virtual int32_t read_samplesize() = 0;

@@ -62,13 +62,21 @@ def test_super_speed_and_full_length_serial(attach):
     assert d.product == "HLM25 760nm FC"
 
 
-def test_identity_fields_never_set(attach):
-    attach(samplerate=0xFFFFFFFF, adcbits=255, firmware=(255, 255, 255))
+@pytest.mark.parametrize("rate", [0xFFFFFFFF, 0])
+def test_identity_fields_never_set_raise_saying_what_is_missing(attach, rate):
+    attach(samplerate=rate, adcbits=255, firmware=(255, 255, 255))
     d = zvpy.Device()
-    for name in ("samplerate", "adcbits", "fwversion"):
+    for name, missing in (("samplerate", "no sample rate"), ("adcbits", "no ADC bit count"),
+                          ("fwversion", "no firmware version")):
         with pytest.raises(zvpy.Error) as e:
             getattr(d, name)
-        expect_library_error(e, 0, "success")
+        assert e.value.err == 52 and f"the detector reports {missing}" in str(e.value)
+    # A stream cannot run without a rate: it says so rather than report 4.29e9 S/s.
+    s = d.open_stream()
+    for run in (lambda: s.samplerate, lambda: s.acquire(10), lambda: s.start(),
+                lambda: d.open_raw_stream().start()):
+        with pytest.raises(zvpy.Error, match="the detector reports no sample rate"):
+            run()
 
 
 def test_unprogrammed_detector(attach):
