@@ -278,8 +278,15 @@ cdef class Stream(_ContinuousStream):
     def set_cutoff(self, cutoff):
         self._open()
         cdef double hz = float(cutoff)
-        # Always 0: a cutoff out of range shows only in the filter's response.
+        # The filter runs at the input rate, before downsampling.
+        cdef double nyquist = self._open().read_samplerate() * self._open().read_downsampling() / 2
+        # Always 0: a cutoff out of range shows only in the filter's response, so it is taken as
+        # given and the caller warned.
         self._open().set_cutoff(hz)
+        if not hz > 0 or hz >= nyquist:  # NaN fails both; an unknown rate (NaN) only the first
+            _warnings.warn(RuntimeWarning(
+                "cutoff %r Hz is outside 0 < cutoff < %g Hz (half the stream's input rate): the "
+                "filter's response will be meaningless" % (hz, nyquist)), stacklevel=1)
 
     def read_filter(self):
         return self._open().read_filter().decode("ascii")

@@ -7,6 +7,7 @@ import sys
 import textwrap
 import threading
 import time
+import warnings
 
 import numpy
 import pytest
@@ -182,8 +183,17 @@ def test_filter_cutoff_downsampling_and_decimation(device):
     assert s.filter == "rbj"
     s.cutoff = "1e6"
     assert s.cutoff == 1e6
-    s.set_cutoff(-5)  # out of range: accepted, no error
-    assert s.read_cutoff() == -5.0
+    # Out of range for the filter (which runs at the input rate, whatever the downsampling):
+    # taken as given, with a warning.
+    s.downsampling = 8
+    for cutoff in (-5, 0, float("nan"), RATE / 2, 1e12):
+        with pytest.warns(RuntimeWarning, match=r"outside 0 < cutoff < 4e\+07 Hz"):
+            s.set_cutoff(cutoff)
+        assert s.read_cutoff() == cutoff or cutoff != cutoff
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        s.cutoff = RATE / 2 * 0.999
+    s.downsampling = 1
 
     s.downsampling = "4"
     assert s.downsampling == 4 and s.samplerate == RATE / 4
