@@ -22,6 +22,7 @@ cdef class Device:
 
     Raises:
         zvpy.NoDeviceError: if no device is found.
+        zvpy.Error: if another Device of this program holds the detector open.
     """
     cdef zv_device *dev
     # Set while get_raw_data collects with the interpreter lock released. Meanwhile every call
@@ -77,6 +78,7 @@ cdef class Device:
 
         Raises:
             zvpy.NoDeviceError: if no such device is found.
+            zvpy.Error: if another Device of this program holds the detector open.
         """
         cdef const char *text
         self._check_idle()
@@ -89,6 +91,8 @@ cdef class Device:
             self._release()
             self.dev = zv_open_serial(text)
         if self.dev == NULL:
+            if zv_get_error() == ZV_ERROR_DEVICE_OPEN:
+                raise Error()  # held by another Device of this program
             raise NoDeviceError("Could not find a device.")
 
     def close(self):
