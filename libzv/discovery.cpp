@@ -65,7 +65,8 @@ void release_held(const zv_device *dev) {
     }
 }
 
-enum class Outcome { kept, exhausted, failed };
+// exhausted_held: nothing kept, but a held detector would have been.
+enum class Outcome { kept, exhausted, exhausted_held, failed };
 
 struct WalkResult {
     Outcome outcome;
@@ -74,9 +75,10 @@ struct WalkResult {
 
 // Builds a record for each attached detector in search order and offers it to `keep`; the first
 // record it keeps ends the walk. Records not kept are released, so when the walk ends only a kept
-// record holds a device open. A detector this process holds is offered as its open record; keeping
-// it fails the walk (the detector is already open).
+// record holds a device open. A detector this process holds is offered as its open record, and
+// never kept: the walk goes on to the next one, and ends exhausted_held if keep wanted it.
 WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
+    bool held_wanted = false;
     for (const zvusb::Guid &interface_class : zvusb::kInterfaceClasses) {
         auto transport = std::make_unique<CCyDriverDevice>(nullptr, interface_class, true);
         uint8_t count = transport->device_count();
@@ -86,9 +88,8 @@ WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
                 std::lock_guard<std::mutex> lock(g_held_mutex);
                 const auto held = g_held.find(path);
                 if (held != g_held.end()) {
-                    if (!keep(*held->second)) continue;
-                    zv::set_error(zv::Error::device_already_open);
-                    return {Outcome::failed, nullptr};
+                    if (keep(*held->second)) held_wanted = true;
+                    continue;
                 }
             }
             if (!transport->open_device(index)) {
@@ -112,12 +113,13 @@ WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
             transport = std::move(dev->transport);
         }
     }
-    return {Outcome::exhausted, nullptr};
+    return {held_wanted ? Outcome::exhausted_held : Outcome::exhausted, nullptr};
 }
 
 zv_device *open_first(const std::function<bool(const zv_device &)> &keep) {
     WalkResult result = walk_detectors(keep);
     if (result.outcome == Outcome::exhausted) zv::set_error(zv::Error::no_devices_found);
+    if (result.outcome == Outcome::exhausted_held) zv::set_error(zv::Error::device_already_open);
     return result.record;
 }
 

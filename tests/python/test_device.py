@@ -236,16 +236,17 @@ def test_a_detector_this_program_holds_is_not_opened_again(attach, capfd):
     held = "the detector is already open in this program"
     with zvpy.Device() as first:
         first_sim.clear_requests()
-        for opening in (zvpy.Device, lambda: zvpy.Device(serial="00001")):
-            with pytest.raises(zvpy.Error, match=held) as e:
-                opening()
-            assert e.value.err == 62
-        assert first_sim.requests == []  # not touched by the refused opens
-        with zvpy.Device(serial="00002") as second:  # another detector opens
+        with pytest.raises(zvpy.Error, match=held) as e:
+            zvpy.Device(serial="00001")
+        assert e.value.err == 62
+        with zvpy.Device() as second:  # the first detector not held
+            assert second.serial == "HLM25-S00002IC"
             assert [d["serial"] for d in zvpy.list_devices()] == ["HLM25-S00001IC",
                                                                   "HLM25-S00002IC"]
-            with pytest.raises(zvpy.Error, match=held):
-                zvpy.Device(serial="00002")
+            for opening in (zvpy.Device, lambda: zvpy.Device(serial="00002")):
+                with pytest.raises(zvpy.Error, match=held):
+                    opening()
+        assert first_sim.requests == []  # not touched by the refused opens nor the listing
         assert len(first.get_raw_data(100_000)) == 100_000
     with zvpy.Device() as again:  # closed: free to open
         assert again.serial == "HLM25-S00001IC"

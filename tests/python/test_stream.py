@@ -85,8 +85,8 @@ def test_construction_failures(device):
     for closed in (None, zvpy.Device(open=False)):
         with pytest.raises(RuntimeError, match="^Device is not open$"):
             zvpy.Stream(closed)
-    assert zvpy._DDevice().open_stream("float32").samplesize == 4
     device.close()
+    assert zvpy._DDevice().open_stream("float32").samplesize == 4
     with pytest.raises(RuntimeError, match="^Device is not open$"):
         device.open_stream()
 

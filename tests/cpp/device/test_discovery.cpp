@@ -315,7 +315,9 @@ TEST_F(Discovery, DeviceThatCannotBeOpenedIsSkippedAndExplainedOnce) {
 
     ASSERT_NE(dev, nullptr);
     EXPECT_STREQ(zv_get_serial(dev), "HLM25-S00001IC");
-    EXPECT_NE(second, nullptr);
+    // The one detector is held by the first open: refused, without opening it again.
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(zv_get_error(), ZV_ERROR_DEVICE_OPEN);
     EXPECT_GE(denied.opens, 2);
     size_t first = printed.find(denied.problem);
     ASSERT_NE(first, std::string::npos) << printed;
