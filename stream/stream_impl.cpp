@@ -155,32 +155,29 @@ template <typename T> int ZVStreamImpl<T>::set_custom_calibration(zv_calibration
 
 // A wavelength or unit the device's calibration refuses (in mode "auto") is not kept: the
 // previous one stays in force, with the factors it gave.
-template <typename T> int ZVStreamImpl<T>::set_calibration_wavelength(double wavelength) {
+template <typename T>
+template <typename Value>
+int ZVStreamImpl<T>::change_auto_input(Value &input, Value value, const char *change_name) {
     return change_calibration([&] {
-        const double previous = calibration_wavelength_;
-        calibration_wavelength_ = wavelength;
+        const Value previous = input;
+        input = value;
         const int status =
             calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
         if (status != 0)
-            calibration_wavelength_ = previous;
+            input = previous;
         else
-            note_change(zv::change::kCalibrationWavelength, wavelength);
+            note_change(change_name, value);
         return status;
     });
 }
 
+template <typename T> int ZVStreamImpl<T>::set_calibration_wavelength(double wavelength) {
+    return change_auto_input(calibration_wavelength_, wavelength,
+                             zv::change::kCalibrationWavelength);
+}
+
 template <typename T> int ZVStreamImpl<T>::set_calibration_units(int32_t units) {
-    return change_calibration([&] {
-        const int32_t previous = calibration_units_;
-        calibration_units_ = units;
-        const int status =
-            calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
-        if (status != 0)
-            calibration_units_ = previous;
-        else
-            note_change(zv::change::kCalibrationUnits, units);
-        return status;
-    });
+    return change_auto_input(calibration_units_, units, zv::change::kCalibrationUnits);
 }
 
 template <typename T> int ZVStreamImpl<T>::apply_calibration(const std::string &mode) {

@@ -103,6 +103,10 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     // Runs a change of the calibration under the settings lock and notes the gain and offset
     // that result, if they changed.
     template <typename Change> int change_calibration(Change &&change);
+    // Sets an input of the "auto" calibration (wavelength, units) and applies it in that mode;
+    // a value it refuses is put back.
+    template <typename Value>
+    int change_auto_input(Value &input, Value value, const char *change_name);
     int apply_calibration(const std::string &mode);
     // Takes the supply's next block; a block it cannot hand out ends the run.
     void fetch_block();
