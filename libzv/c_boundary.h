@@ -20,6 +20,9 @@
 //   }
 // Functions that only read or write plain values (zv_get_error, zv_get_version, the identity
 // queries) cannot throw and need no guard.
+//
+// A guarded call is also one call for the interrupt check (interrupt.h): an interruption seen in
+// any of its steps ends all of it.
 #pragma once
 
 #include <stdexcept>
@@ -27,6 +30,7 @@
 #include <utility>
 
 #include "errors.h"
+#include "interrupt.h"
 
 namespace zv {
 
@@ -47,6 +51,7 @@ int store_current_exception(Error otherwise) noexcept;
 
 template <typename Body>
 int c_status(Body &&body, Error otherwise = Error::unexpected_failure) noexcept {
+    const InterruptibleCall call;
     try {
         return std::forward<Body>(body)();
     } catch (...) {
@@ -56,6 +61,7 @@ int c_status(Body &&body, Error otherwise = Error::unexpected_failure) noexcept 
 
 template <typename Result, typename Body>
 Result c_value(Result failure, Body &&body, Error otherwise = Error::unexpected_failure) noexcept {
+    const InterruptibleCall call;
     try {
         return std::forward<Body>(body)();
     } catch (...) {
@@ -66,6 +72,7 @@ Result c_value(Result failure, Body &&body, Error otherwise = Error::unexpected_
 
 template <typename Body>
 void c_void(Body &&body, Error otherwise = Error::unexpected_failure) noexcept {
+    const InterruptibleCall call;
     try {
         std::forward<Body>(body)();
     } catch (...) {

@@ -1,4 +1,6 @@
 // Stored calibrations by type, and their rescaling to another wavelength.
+#include <cmath>
+
 #include "c_boundary.h"
 #include "calibration_tables.h"
 #include "device_record.h"
@@ -51,6 +53,14 @@ zv_calibration zv_get_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type) {
         }
         zv_calibration cal = {dev->identity.calibration[pair][0],
                               dev->identity.calibration[pair][1]};
+        // "auto" is the pair calibrated data is computed with (get_calibrated_data, a stream's
+        // mode "auto"): one that is not a number is refused there, not turned into NaN data. The
+        // named types read back what is stored, whatever it is.
+        if (type == ZV_CALIBRATION_DIGITAL_AUTO &&
+            !(std::isfinite(cal.gain) && std::isfinite(cal.offset))) {
+            zv::set_error(zv::Error::calibration_not_finite);
+            return kFailed;
+        }
         return failed(cal) ? kIdentity : cal;
     });
 }

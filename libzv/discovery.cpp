@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 
@@ -47,7 +49,24 @@ Candidate build_record(std::unique_ptr<CCyDriverDevice> &transport, bool has_ide
     return dev;
 }
 
-enum class Outcome { kept, exhausted, failed };
+// The detectors this process holds open, by device path. A second record on one would drive it
+// behind the first one's back (its open resets the interface; two collections share one stream
+// endpoint), so the walk offers the held record instead of opening the detector again.
+std::mutex g_held_mutex;
+std::map<std::string, zv_device *> g_held;
+
+void release_held(const zv_device *dev) {
+    std::lock_guard<std::mutex> lock(g_held_mutex);
+    for (auto it = g_held.begin(); it != g_held.end(); ++it) {
+        if (it->second == dev) {
+            g_held.erase(it);
+            return;
+        }
+    }
+}
+
+// exhausted_held: nothing kept, but a held detector would have been.
+enum class Outcome { kept, exhausted, exhausted_held, failed };
 
 struct WalkResult {
     Outcome outcome;
@@ -56,12 +75,23 @@ struct WalkResult {
 
 // Builds a record for each attached detector in search order and offers it to `keep`; the first
 // record it keeps ends the walk. Records not kept are released, so when the walk ends only a kept
-// record holds a device open.
+// record holds a device open. A detector this process holds is offered as its open record, and
+// never kept: the walk goes on to the next one, and ends exhausted_held if keep wanted it.
 WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
+    bool held_wanted = false;
     for (const zvusb::Guid &interface_class : zvusb::kInterfaceClasses) {
         auto transport = std::make_unique<CCyDriverDevice>(nullptr, interface_class, true);
         uint8_t count = transport->device_count();
         for (uint8_t index = 0; index < count; ++index) {
+            const std::string path = transport->device_path(index);
+            {
+                std::lock_guard<std::mutex> lock(g_held_mutex);
+                const auto held = g_held.find(path);
+                if (held != g_held.end()) {
+                    if (keep(*held->second)) held_wanted = true;
+                    continue;
+                }
+            }
             if (!transport->open_device(index)) {
                 // Memory ran out while reading the descriptors: the detector is there, and
                 // skipping it would report "no devices found". The C boundary makes this 49.
@@ -74,17 +104,22 @@ WalkResult walk_detectors(const std::function<bool(const zv_device &)> &keep) {
             if (q == nullptr) continue;
             Candidate dev = build_record(transport, q->has_identity);
             if (!dev) return {Outcome::failed, nullptr};
-            if (keep(*dev)) return {Outcome::kept, dev.release()};
+            if (keep(*dev)) {
+                std::lock_guard<std::mutex> lock(g_held_mutex);
+                g_held[path] = dev.get();
+                return {Outcome::kept, dev.release()};
+            }
             // The walk goes on with the candidate's transport.
             transport = std::move(dev->transport);
         }
     }
-    return {Outcome::exhausted, nullptr};
+    return {held_wanted ? Outcome::exhausted_held : Outcome::exhausted, nullptr};
 }
 
 zv_device *open_first(const std::function<bool(const zv_device &)> &keep) {
     WalkResult result = walk_detectors(keep);
     if (result.outcome == Outcome::exhausted) zv::set_error(zv::Error::no_devices_found);
+    if (result.outcome == Outcome::exhausted_held) zv::set_error(zv::Error::device_already_open);
     return result.record;
 }
 
@@ -133,6 +168,7 @@ int zv_list_devices_with_speed(zv_device_info *infos, int *usb_speeds, int max) 
 void zv_close(zv_device *dev) {
     zv::c_void([&] {
         if (dev == nullptr) return;
+        release_held(dev);
         // A stream still running on the detector would go on using the record freed here.
         zv::stop_device_stream(*dev);
         if (dev->transport) {

@@ -62,6 +62,18 @@ constexpr ErrorEntry kErrors[] = {
     {ZV_ERROR_INVALID_ARGUMENT,
      "a processed recording stores power: set the stream's calibration mode to auto or custom, "
      "or record a raw stream"},
+    {ZV_ERROR_NOT_CONFIGURED,
+     "the detector reports no sample rate: its stored identity leaves it unset (or zero)"},
+    {ZV_ERROR_NOT_CONFIGURED,
+     "the detector reports no ADC bit count: its stored identity leaves it unset"},
+    {ZV_ERROR_NOT_CONFIGURED,
+     "the detector reports no firmware version: its stored identity leaves it unset"},
+    {ZV_ERROR_NOT_CONFIGURED,
+     "the detector's stored calibration for its gain mode is not a finite number: calibrated "
+     "data would be meaningless (raw data still works)"},
+    {ZV_ERROR_DEVICE_OPEN,
+     "the detector is already open in this program: use the Device that holds it, or close that "
+     "one first"},
     {ZV_ERROR_INTERNAL, "unexpected failure inside libzv"},
 };
 static_assert(sizeof(kErrors) / sizeof(kErrors[0]) == static_cast<int>(Error::count_),

@@ -1,4 +1,4 @@
-// The process-wide last-error state and the table of every (code, message) pair the library
+// The last-error state (one per thread) and the table of every (code, message) pair the library
 // stores. Library code names an entry of the table; it never writes a code or text of its own.
 #pragma once
 
@@ -53,6 +53,11 @@ enum class Error {
     stream_read_in_progress,
     recording_not_ended,
     recording_needs_power,
+    no_samplerate,
+    no_adcbits,
+    no_fwversion,
+    calibration_not_finite,
+    device_already_open,
     unexpected_failure,
     count_ // keep last
 };

@@ -88,6 +88,11 @@ bool is_balanced(const zv_device &dev) {
     return serial_char(dev, model::kBalancedPosition) == model::kBalancedMarker;
 }
 
+uint32_t known_samplerate(const zv_device &dev) {
+    const uint32_t rate = dev.identity.samplerate;
+    return rate == ZV_SAMPLERATE_NOT_SET ? 0 : rate;
+}
+
 uint32_t firmware_number(const zv_device &dev) {
     return uint32_t(dev.identity.fw_major) << 16 | uint32_t(dev.identity.fw_minor) << 8 |
            dev.identity.fw_patch;
@@ -113,13 +118,20 @@ const char *zv_get_product(zv_device *dev) {
     return dev->product;
 }
 
+// The identity queries below store what is missing when the detector leaves a field unset, so
+// the sentinel they return always comes with an error that says why.
 uint32_t zv_get_samplerate(zv_device *dev) {
     zv::set_error(zv::Error::success);
     if (dev == nullptr) {
         zv::set_error(zv::Error::invalid_device);
         return ZV_SAMPLERATE_NOT_SET;
     }
-    return dev->identity.samplerate;
+    const uint32_t rate = zv::known_samplerate(*dev);
+    if (rate == 0) {
+        zv::set_error(zv::Error::no_samplerate);
+        return ZV_SAMPLERATE_NOT_SET;
+    }
+    return rate;
 }
 
 uint8_t zv_get_adcbits(zv_device *dev) {
@@ -128,6 +140,7 @@ uint8_t zv_get_adcbits(zv_device *dev) {
         zv::set_error(zv::Error::invalid_device);
         return ZV_ADCBITS_NOT_SET;
     }
+    if (dev->identity.adcbits == ZV_ADCBITS_NOT_SET) zv::set_error(zv::Error::no_adcbits);
     return dev->identity.adcbits;
 }
 
@@ -137,7 +150,11 @@ zv_fwversion zv_get_fwversion(zv_device *dev) {
         zv::set_error(zv::Error::invalid_device);
         return zv_fwversion{0, 0, 0};
     }
-    return zv_fwversion{dev->identity.fw_major, dev->identity.fw_minor, dev->identity.fw_patch};
+    const zv_identity &id = dev->identity;
+    if (id.fw_major == ZV_FWVERSION_NOT_SET && id.fw_minor == ZV_FWVERSION_NOT_SET &&
+        id.fw_patch == ZV_FWVERSION_NOT_SET)
+        zv::set_error(zv::Error::no_fwversion);
+    return zv_fwversion{id.fw_major, id.fw_minor, id.fw_patch};
 }
 
 int zv_get_usb_speed(zv_device *dev) {

@@ -21,6 +21,10 @@ char serial_char(const zv_device &dev, int position);
 
 bool is_balanced(const zv_device &dev);
 
+// The identity's sample rate, or 0 when it leaves the rate unset (ZV_SAMPLERATE_NOT_SET) or
+// zero: nothing can be timed or filtered without one.
+uint32_t known_samplerate(const zv_device &dev);
+
 // The firmware version as one comparable number: major*65536 + minor*256 + patch.
 uint32_t firmware_number(const zv_device &dev);
 

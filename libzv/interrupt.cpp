@@ -31,6 +31,7 @@ InstalledCheck installed_check() {
 struct ThreadState {
     bool ignored = false;
     bool interrupted = false;
+    int calls = 0; // nested InterruptibleCall scopes
     Clock::time_point last_poll = Clock::now();
 };
 thread_local ThreadState t_state;
@@ -53,6 +54,14 @@ bool interrupt_requested() {
     const InstalledCheck installed = installed_check();
     state.interrupted = installed.check != nullptr && installed.check(installed.user) != 0;
     return state.interrupted;
+}
+
+InterruptibleCall::InterruptibleCall() noexcept {
+    if (t_state.calls++ == 0) begin_interruptible_call();
+}
+
+InterruptibleCall::~InterruptibleCall() {
+    --t_state.calls;
 }
 
 void ignore_interrupts_on_this_thread() {

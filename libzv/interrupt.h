@@ -24,6 +24,17 @@ void begin_interruptible_call();
 // ignore_interrupts_on_this_thread.
 bool interrupt_requested();
 
+// One C entry point's call on this thread (the C boundary's guards make one). The outermost of
+// nested calls begins an interruptible call, so an interruption seen in any step of it (one of
+// several requests, say) ends the whole call, and the next call starts afresh.
+class InterruptibleCall {
+  public:
+    InterruptibleCall() noexcept;
+    ~InterruptibleCall();
+    InterruptibleCall(const InterruptibleCall &) = delete;
+    InterruptibleCall &operator=(const InterruptibleCall &) = delete;
+};
+
 // Marks the calling thread as one of the library's own (the background acquisition): the check
 // belongs to the program's threads and is never called here.
 void ignore_interrupts_on_this_thread();

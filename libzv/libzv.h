@@ -2,9 +2,12 @@
  * libzv: host library for the HLM25 USB photodetector.
  *
  * The one public, C-callable header. Every function reports failure by storing an error code and
- * a static message in a process-wide last-error state (zv_get_error, zv_get_error_string) and
- * returning a status (0 = success) or a value outside its normal range. Nothing is thrown across
- * this interface. The library is driven by one thread at a time.
+ * a message in the calling thread's last-error state (zv_get_error, zv_get_error_string; one per
+ * thread, as errno is: each thread reads the error of its own last call) and returning a status
+ * (0 = success) or a value outside its normal range. Nothing is thrown across this interface.
+ * Calls on different detectors may run on different threads at the same time; calls on one
+ * detector are serialised (control requests take turns, a second collection is refused while one
+ * runs).
  */
 #ifndef LIBZV_H
 #define LIBZV_H
@@ -45,6 +48,7 @@ enum {
     ZV_ERROR_FILE_EXISTS = 59,  /* the file exists and overwriting it was not asked for */
     ZV_ERROR_NOT_RECORDING = 60, /* the file is not a zv recording; the message names it */
     ZV_ERROR_INTERNAL = 61,      /* an unexpected failure inside the library (please report it) */
+    ZV_ERROR_DEVICE_OPEN = 62,   /* the detector is already open in this process */
     ZV_ERROR_GAIN_MODE = -1,
 };
 
@@ -126,8 +130,9 @@ typedef struct {
 #pragma pack(pop)
 
 /* The values the queries below return when they have nothing to give. The error state says why:
- * 50 "invalid device" for a null handle; for an identity field the detector leaves unset, the
- * state stays 0 "success" (zv_get_samplerate, zv_get_adcbits, zv_get_fwversion). */
+ * 50 "invalid device" for a null handle; for an identity field the detector leaves unset, 52 with
+ * a message naming the field (zv_get_samplerate, zv_get_adcbits, zv_get_fwversion; a sample rate
+ * of zero counts as unset). */
 #define ZV_SAMPLERATE_NOT_SET 0xFFFFFFFFu /* zv_get_samplerate */
 #define ZV_ADCBITS_NOT_SET 255            /* zv_get_adcbits */
 #define ZV_FWVERSION_NOT_SET 255          /* zv_get_fwversion: major, minor and patch all */
@@ -215,7 +220,9 @@ ZV_API int zv_port_read(zv_device *dev, ZV_PORT_t port);
 ZV_API int zv_port_status(zv_device *dev, ZV_PORT_t port, uint8_t record[10]);
 ZV_API int zv_reset(zv_device *dev);
 
-/* ---- Calibrations and responsivity ---- */
+/* ---- Calibrations and responsivity ----
+ * The named types read back the stored pair, whatever it holds. ZV_CALIBRATION_DIGITAL_AUTO, the
+ * pair calibrated data is computed with, refuses a pair that is not finite (52, failure value). */
 ZV_API zv_calibration zv_get_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type);
 ZV_API zv_calibration zv_get_rel_calibration(zv_device *dev, ZV_CALIBRATION_TYPE_t type,
                                              double wavelength);

@@ -6,6 +6,7 @@
 #include "continuous/device_stream.h"
 #include "device_record.h"
 #include "errors.h"
+#include "interrupt.h"
 #include "requests.h"
 #include "setting_names.h"
 
@@ -38,7 +39,10 @@ int control_request(zv_device *dev, uint8_t direction, uint8_t request, uint16_t
     ep->index = index;
     ep->timeout_ms = timeout;
     int32_t transferred = length;
-    if (!ep->transfer_sync(data, transferred)) return zv::set_error(failure);
+    // A request the detector never answers is abandoned (cancelled and given back) when the
+    // program asks the call to stop: Ctrl-C is answered within the interrupt check's period.
+    if (!ep->transfer_sync(data, transferred, nullptr, [] { return zv::interrupt_requested(); }))
+        return zv::set_error(zv::interrupt_requested() ? zv::Error::interrupted : failure);
     return 0;
 }
 

@@ -151,6 +151,7 @@ cdef extern from "libzv/libzv.h" nogil:
     enum:
         ZV_ERROR_INTERRUPTED
         ZV_ERROR_TIMEOUT
+        ZV_ERROR_DEVICE_OPEN
         ZV_ERROR_STREAM_STATE
         ZV_LOSS_DEVICE
         ZV_LOSS_OVERFLOW

@@ -131,7 +131,7 @@ class TimeoutError(Error, builtins.TimeoutError):
 class Device:
     """One HLM25 detector; opened at creation unless open=False."""
 
-    def __init__(self, open: bool = True, serial: str | None = None) -> None: ...
+    def __init__(self, open: bool = True, serial: str | bytes | None = None) -> None: ...
     def __enter__(self: _D) -> _D: ...
     def __exit__(
         self,
@@ -139,7 +139,7 @@ class Device:
         exc_value: BaseException | None,
         traceback: TracebackType | None,
     ) -> None: ...
-    def open(self, serial: str | None = None) -> None:
+    def open(self, serial: str | bytes | None = None) -> None:
         """Opens the first detector, or the first whose serial contains `serial`."""
 
     def close(self) -> None: ...
@@ -180,7 +180,7 @@ class Device:
         self, nsamples: int, wavelength: float | None = None, **kwargs: Any
     ) -> NDArray[numpy.float64]:
         """nsamples samples in µW at `wavelength` (nm; default: peak responsivity); further
-        keywords go to get_raw_data."""
+        keywords go to get_raw_data (not mask=False: power comes from the 14-bit code)."""
     # Calibrations: [gain, offset] with µW = gain * code + offset.
     def get_calibration(self, type: _CalibrationType = "auto") -> NDArray[numpy.float64]: ...
     def get_rel_calibration(

@@ -172,7 +172,7 @@ cdef class _ContinuousStream:
         """
         cdef zr.zv_recorder_options options = _recording_options(seconds, nsamples, overwrite)
         path = os.fspath(path)
-        cdef bytes encoded = os.fsencode(path)
+        cdef bytes encoded = _c_path(path)
         cdef const char *name = encoded
         self._check_usable()
         cdef zr.zv_recorder *rec
@@ -282,6 +282,11 @@ cdef class _ContinuousStream:
         # are kept, and raised afterwards.
         if PyErr_Occurred() != NULL:
             PyErr_Fetch(&pending_type, &pending_value, &pending_traceback)
+        # The read's failure is taken before the stream may be released below, whose calls store
+        # errors of their own.
+        failure = None
+        if pending_type == NULL and status not in (0, ZV_ERROR_TIMEOUT, ZV_ERROR_INTERRUPTED):
+            failure = Error()
         if block.count > 0:
             gathered = Block(samples[:block.count], flags[:block.count], block.index, block.time,
                              [(block.gaps[i].index, block.gaps[i].lost,
@@ -309,9 +314,8 @@ cdef class _ContinuousStream:
         if status == ZV_ERROR_INTERRUPTED:
             self._carry = gathered
             raise KeyboardInterrupt()
-        error = Error()
-        error.block = gathered
-        raise error
+        failure.block = gathered
+        raise failure
 
     cdef object _deliver(self, block):
         # Every loss is reported once, when the block it concerns is handed out.

@@ -31,7 +31,7 @@ cdef class _DDevice(Device):
         cdef unsigned int c_timeout = timeout
         cdef int status = zv_in_request(self.dev, c_request, c_value, c_index, pointer, c_length,
                                         c_timeout)
-        _check(status != 0, RuntimeError("in_request: %d" % status))
+        _check_request(status, "in_request")
         return data
 
     def out_request(self, request, value=0, index=0, data=numpy.zeros(0, dtype=numpy.uint8),
@@ -53,7 +53,7 @@ cdef class _DDevice(Device):
         cdef unsigned int c_timeout = timeout
         cdef int status = zv_out_request(self.dev, c_request, c_value, c_index, pointer,
                                          <uint16_t>size, c_timeout)
-        _check(status != 0, RuntimeError("out_request: %d" % status))
+        _check_request(status, "out_request")
 
     def set_clock_divide(self, divide):
         """Sets the ADC clock divider to 1, 2 or 4 and checks it by reading it back."""

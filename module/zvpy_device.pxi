@@ -18,10 +18,11 @@ cdef class Device:
 
     Args:
         open (bool): try opening the device immediately.
-        serial (str): a string to find in the serial number of the device to connect to.
+        serial (str or bytes): text to find in the serial number of the device to connect to.
 
     Raises:
         zvpy.NoDeviceError: if no device is found.
+        zvpy.Error: if another Device of this program holds the detector open.
     """
     cdef zv_device *dev
     # Set while get_raw_data collects with the interpreter lock released. Meanwhile every call
@@ -77,6 +78,7 @@ cdef class Device:
 
         Raises:
             zvpy.NoDeviceError: if no such device is found.
+            zvpy.Error: if another Device of this program holds the detector open.
         """
         cdef const char *text
         self._check_idle()
@@ -84,11 +86,13 @@ cdef class Device:
             self._release()
             self.dev = zv_open()
         else:
-            encoded = serial.encode()
+            encoded = _c_text("serial", serial, "utf-8")
             text = encoded
             self._release()
             self.dev = zv_open_serial(text)
         if self.dev == NULL:
+            if zv_get_error() == ZV_ERROR_DEVICE_OPEN:
+                raise Error()  # held by another Device of this program
             raise NoDeviceError("Could not find a device.")
 
     def close(self):
@@ -270,11 +274,15 @@ cdef class Device:
             nsamples (int): number of samples to collect.
             wavelength (int or None): if given (in nm), the photodiode's response curve gives the
                 power at that wavelength; otherwise the power at peak responsivity.
-            Further named arguments are passed to get_raw_data.
+            Further named arguments are passed to get_raw_data, but not mask=False: the power
+                is computed from the 14-bit code alone, never from the port bits.
 
         Returns:
             a numpy array of float64 in uW.
         """
+        if not kwargs.get("mask", True):
+            raise ValueError("get_calibrated_data calibrates the 14-bit code: mask=False would "
+                             "count the port bits as light")
         raw = self.get_raw_data(nsamples, **kwargs)
         if wavelength is None:
             calibration = self.get_calibration("auto")

@@ -33,11 +33,21 @@ cdef int _raise_failure(exception=None) except -1:
     raise exception
 
 
-cdef inline int _check(bint failed, exception=None) except -1:
+cdef inline int _check(bint failed) except -1:
     # After every libzv call: its failure, or an exception its interrupt check left pending even
     # though the call itself completed.
     if failed or PyErr_Occurred() != NULL:
-        return _raise_failure(exception)
+        return _raise_failure()
+    return 0
+
+
+cdef int _check_request(int status, str request) except -1:
+    # The developer requests' status form (RuntimeError "in_request: 32"). The exception is made
+    # only once none is pending: nothing may be called with Ctrl-C's KeyboardInterrupt set.
+    if PyErr_Occurred() != NULL:
+        return -1
+    if status != 0:
+        return _raise_failure(RuntimeError("%s: %d" % (request, status)))
     return 0
 
 

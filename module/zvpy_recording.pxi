@@ -18,7 +18,7 @@ _recording_states = {
 cdef int _power_exponent(units) except? -1:
     # The power of ten of watts of a unit name ("uW", "mW", ...), from the library's table.
     cdef int32_t exponent = 0
-    cdef bytes name = str(units).encode("utf-8")
+    cdef bytes name = _c_text("units", str(units), "utf-8")
     _check_status(zr.zv_power_unit_exponent(name, &exponent))
     return exponent
 
@@ -47,9 +47,9 @@ cdef class Recording:
 
     def __init__(self, path):
         path = os.fspath(path)
+        cdef bytes encoded = _c_path(path)
         if not os.path.exists(path):
             raise FileNotFoundError(2, "No such file or directory", path)
-        cdef bytes encoded = os.fsencode(path)
         cdef const char *name = encoded
         cdef zr.zv_recording *rec
         with nogil:
@@ -243,9 +243,9 @@ def repair_recording(path):
         zvpy.Error: when the file is not a recording, is being written, or cannot be changed.
     """
     path = os.fspath(path)
+    cdef bytes encoded = _c_path(path)
     if not os.path.exists(path):
         raise FileNotFoundError(2, "No such file or directory", path)
-    cdef bytes encoded = os.fsencode(path)
     cdef const char *name = encoded
     cdef int status
     with nogil:

@@ -16,11 +16,9 @@ cdef enum:
     _FLOAT32_SAMPLESIZE = 4
 
 
-cdef string _stream_text(value) except *:
-    # Calibration and filter mode names: bytes as given, anything else encoded as ASCII.
-    if isinstance(value, bytes):
-        return value
-    return value.encode("ascii")
+cdef string _stream_text(what, value) except *:
+    # Calibration and filter mode names: bytes as given, str encoded as ASCII.
+    return _c_text(what, value, "ascii")
 
 
 cdef int _record_invalid_device() except -1:
@@ -149,7 +147,7 @@ cdef class Stream(_ContinuousStream):
         return 0
 
     cdef double _c_samplerate(self) except? -1:
-        return self._open().read_samplerate()
+        return self.read_samplerate()
 
     cdef bint _auto_mode(self) except -1:
         # In mode "auto" applying the calibration reads the device.
@@ -216,7 +214,9 @@ cdef class Stream(_ContinuousStream):
         return self._collect(nsamples, False)
 
     def read_samplerate(self):
-        return self._open().read_samplerate()
+        cdef double rate = self._open().read_samplerate()
+        _check(rate != rate)  # NaN: the detector reports no sample rate
+        return rate
 
     def read_samplesize(self):
         """Returns the number of bytes each sample in the stream is stored in.
@@ -230,7 +230,7 @@ cdef class Stream(_ContinuousStream):
 
     def set_calibration_mode(self, mode):
         self._open()
-        cdef string name = _stream_text(mode)
+        cdef string name = _stream_text("calibration mode", mode)
         if name == string(kCalibrationAuto):
             self._check_device()
         _check_status(self._open().set_calibration_mode(name))
@@ -278,15 +278,22 @@ cdef class Stream(_ContinuousStream):
     def set_cutoff(self, cutoff):
         self._open()
         cdef double hz = float(cutoff)
-        # Always 0: a cutoff out of range shows only in the filter's response.
+        # The filter runs at the input rate, before downsampling.
+        cdef double nyquist = self._open().read_samplerate() * self._open().read_downsampling() / 2
+        # Always 0: a cutoff out of range shows only in the filter's response, so it is taken as
+        # given and the caller warned.
         self._open().set_cutoff(hz)
+        if not hz > 0 or hz >= nyquist:  # NaN fails both; an unknown rate (NaN) only the first
+            _warnings.warn(RuntimeWarning(
+                "cutoff %r Hz is outside 0 < cutoff < %g Hz (half the stream's input rate): the "
+                "filter's response will be meaningless" % (hz, nyquist)), stacklevel=1)
 
     def read_filter(self):
         return self._open().read_filter().decode("ascii")
 
     def set_filter(self, filter):
         self._open()
-        cdef string name = _stream_text(filter)
+        cdef string name = _stream_text("filter", filter)
         _check_status(self._open().set_filter(name))
 
     def read_downsampling(self):

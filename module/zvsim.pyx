@@ -69,17 +69,27 @@ cdef class SimDevice:
 
     cdef shared_ptr[simapi.SimulatedDetector] _sim
 
-    def __init__(self):
+    def __init__(self, *args, **kwargs):
         raise TypeError("use zvsim.attach() to plug in a simulated detector")
 
+    cdef simapi.SimulatedDetector *_detector(self) except NULL:
+        # The detector; an object made otherwise than by attach() (SimDevice.__new__, a subclass
+        # whose __init__ skips this one's) has none, and every operation refuses it.
+        cdef simapi.SimulatedDetector *detector = self._sim.get()
+        if detector == NULL:
+            raise TypeError("this SimDevice was not made by zvsim.attach(): it has no detector")
+        return detector
+
     def __repr__(self):
+        if self._sim.get() == NULL:
+            return "<SimDevice not made by zvsim.attach()>"
         state = "detached" if self.detached else "attached"
         return f"<SimDevice {self.serial!r} {self.path} {state}>"
 
     def __eq__(self, other):
         if not isinstance(other, SimDevice):
             return NotImplemented
-        return self._sim.get() == (<SimDevice>other)._sim.get()
+        return self._detector() == (<SimDevice>other)._detector()
 
     def __hash__(self):
         return hash(self.path)
@@ -87,32 +97,32 @@ cdef class SimDevice:
     @property
     def serial(self) -> str:
         """The serial text of the identity block."""
-        return self._sim.get().serial().decode("latin-1")
+        return self._detector().serial().decode("latin-1")
 
     @property
     def path(self) -> str:
         """The device path the simulator driver lists it under."""
-        return self._sim.get().path().decode()
+        return self._detector().path().decode()
 
     @property
     def speed(self) -> str:
         """Connection speed: "super" or "high"."""
-        return "super" if self._sim.get().speed() == simapi.SPEED_SUPER else "high"
+        return "super" if self._detector().speed() == simapi.SPEED_SUPER else "high"
 
     @property
     def detached(self) -> bool:
-        return self._sim.get().detached()
+        return self._detector().detached()
 
     def detach(self) -> None:
         """Unplugs the detector: transfers in flight fail, later operations fail, and the library
         no longer finds it. Detaching twice is harmless."""
-        self._sim.get().detach()
+        self._detector().detach()
 
     @property
     def samples(self):
         """The raw words streamed in a loop, as a uint16 numpy array (a copy). Setting them
         restarts the loop at its first word."""
-        cdef vector[uint16_t] words = self._sim.get().samples()
+        cdef vector[uint16_t] words = self._detector().samples()
         out = numpy.empty(words.size(), dtype=numpy.uint16)
         cdef uint16_t[::1] view = out
         cdef size_t i
@@ -132,33 +142,33 @@ cdef class SimDevice:
         cdef uint16_t[::1] view = arr.astype(numpy.uint16)
         cdef vector[uint16_t] words
         words.assign(&view[0], &view[0] + view.shape[0])
-        self._sim.get().set_samples(words)
+        self._detector().set_samples(words)
 
     @property
     def position(self) -> int:
         """Index in samples of the next word to be streamed (settable)."""
-        return self._sim.get().position()
+        return self._detector().position()
 
     @position.setter
     def position(self, value):
-        self._sim.get().set_position(_checked("position", value, 0, 2**63))
+        self._detector().set_position(_checked("position", value, 0, 2**63))
 
     @property
     def produced(self) -> int:
         """Words streamed since the detector was attached."""
-        return self._sim.get().produced()
+        return self._detector().produced()
 
     @property
     def dropped(self) -> int:
         """Samples the real-time FIFO dropped because the host fell behind, since attach."""
-        return self._sim.get().dropped()
+        return self._detector().dropped()
 
     @property
     def requests(self) -> list:
         """Vendor requests received, oldest first: tuples (direction, request, value, index, data)
         with direction "in" or "out" and data the bytes sent (out) or answered (in; empty when
         the request stalled). Standard descriptor reads are not listed."""
-        cdef vector[simapi.LoggedRequest] log = self._sim.get().requests()
+        cdef vector[simapi.LoggedRequest] log = self._detector().requests()
         out = []
         for r in log:
             data = bytes(r.data) if r.data.size() else b""
@@ -166,25 +176,25 @@ cdef class SimDevice:
         return out
 
     def clear_requests(self) -> None:
-        self._sim.get().clear_requests()
+        self._detector().clear_requests()
 
     def fail_request(self, request, count=1) -> None:
         """Stalls the next `count` requests with code `request` (None: until clear_faults())."""
         n = simapi.kUntilCleared if count is None else _checked("count", count, 0, 2**31 - 1)
-        self._sim.get().fail_request(_checked("request", request, 0, 255), n)
+        self._detector().fail_request(_checked("request", request, 0, 255), n)
 
     def hang_request(self, request, count=1) -> None:
         """Leaves the next `count` requests with code `request` unanswered (None: until
         clear_faults()): each stays outstanding until the host's time-out cancels it or the
         detector is unplugged."""
         n = simapi.kUntilCleared if count is None else _checked("count", count, 0, 2**31 - 1)
-        self._sim.get().hang_request(_checked("request", request, 0, 255), n)
+        self._detector().hang_request(_checked("request", request, 0, 255), n)
 
     def respond(self, request, data, count=1) -> None:
         """Answers the next `count` IN requests with code `request` with `data` (cut to the
         request's length) instead of the firmware's answer (None: until clear_faults())."""
         n = simapi.kUntilCleared if count is None else _checked("count", count, 0, 2**31 - 1)
-        self._sim.get().respond(_checked("request", request, 0, 255), _bytes_vector("data", data), n)
+        self._detector().respond(_checked("request", request, 0, 255), _bytes_vector("data", data), n)
 
     def inject(self, kind, transfer=0, packet=None) -> None:
         """A stream fault in transfer `transfer` of the next collection, counted from 0 as the
@@ -196,44 +206,44 @@ cdef class SimDevice:
         when the host selects alternate setting 1."""
         cdef simapi.StreamFault k = _stream_fault(kind)
         p = simapi.kEveryPacket if packet is None else _checked("packet", packet, 0, 2**31 - 1)
-        self._sim.get().inject(k, _checked("transfer", transfer, 0, 2**32 - 1), p)
+        self._detector().inject(k, _checked("transfer", transfer, 0, 2**32 - 1), p)
 
     def clear_faults(self) -> None:
         """Forgets every request fault and stream fault."""
-        self._sim.get().clear_faults()
+        self._detector().clear_faults()
 
     def override_descriptor(self, descriptor_type, index, data) -> None:
         """Serves `data` verbatim for descriptor (type, index) from the next read on, for example
         a malformed configuration (type 2) or BOS (type 15) table."""
-        self._sim.get().override_descriptor(_checked("descriptor_type", descriptor_type, 0, 255),
+        self._detector().override_descriptor(_checked("descriptor_type", descriptor_type, 0, 255),
                                             _checked("index", index, 0, 255),
                                             _bytes_vector("data", data))
 
     def clear_descriptor_overrides(self) -> None:
-        self._sim.get().clear_descriptor_overrides()
+        self._detector().clear_descriptor_overrides()
 
     @property
     def features(self) -> dict:
         """The feature states: keys "highgain", "antialias", "powerdown", "adcclock"."""
-        states = self._sim.get().features()
+        states = self._detector().features()
         return {simapi.kFeatureNames[i].decode(): states[i] for i in range(simapi.kFeatureCount)}
 
     @property
     def adc_registers(self) -> dict:
         """ADC register number to the last value written to it."""
-        cdef cmap[uint8_t, uint16_t] registers = self._sim.get().adc_registers()
+        cdef cmap[uint8_t, uint16_t] registers = self._detector().adc_registers()
         return {reg: value for reg, value in registers}
 
     @property
     def test_pattern(self) -> int:
         """The test-pattern code in effect (0 off, 4 checkerboard, 6 PN9, 8 user)."""
-        return self._sim.get().test_pattern()
+        return self._detector().test_pattern()
 
     @property
     def ports(self) -> dict:
         """Port number (0-6) to its last command record: a dict with keys "mode", "level",
         "period", "threshold" (all 0 before the first command)."""
-        records = self._sim.get().ports()
+        records = self._detector().ports()
         out = {}
         for p in range(simapi.kPortCount):
             r = records[p]
@@ -244,17 +254,17 @@ cdef class SimDevice:
         """The level a port reads while it is an input: 0, 1, or None to follow the sample words
         (ports S and T) or read 0 (the others)."""
         lv = simapi.kInputFromStream if level is None else _checked("level", level, 0, 1)
-        self._sim.get().set_port_input(_checked("port", port, 0, simapi.kPortCount - 1), lv)
+        self._detector().set_port_input(_checked("port", port, 0, simapi.kPortCount - 1), lv)
 
     @property
     def alt_setting(self) -> int:
         """The selected alternate setting of interface 0 (1 while streaming)."""
-        return self._sim.get().alt_setting()
+        return self._detector().alt_setting()
 
     @property
     def packet_size(self) -> int:
         """Bytes per isochronous packet."""
-        return self._sim.get().stream_packet_size()
+        return self._detector().stream_packet_size()
 
 
 cdef SimDevice _wrap(shared_ptr[simapi.SimulatedDetector] sim):

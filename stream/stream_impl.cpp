@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -31,8 +32,9 @@ constexpr double kDefaultCutoffFraction = 0.5;
 constexpr double kDecimationCutoffFraction = 0.4;
 
 double device_samplerate(zv_device *device) {
-    return device ? static_cast<double>(zv_get_samplerate(device))
-                  : ZVStreamImpl<float>::kDefaultSamplerate;
+    if (!device) return ZVStreamImpl<float>::kDefaultSamplerate;
+    const uint32_t rate = zv_get_samplerate(device);
+    return rate == ZV_SAMPLERATE_NOT_SET ? std::nan("") : static_cast<double>(rate);
 }
 
 double device_wavelength(zv_device *device) {
@@ -92,7 +94,12 @@ ZVStreamImpl<T>::ZVStreamImpl(zv_device *device)
 // ---- Settings ----
 
 template <typename T> double ZVStreamImpl<T>::read_samplerate() {
+    if (check_samplerate() != 0) return samplerate_;
     return samplerate_ / state_.downsampling;
+}
+
+template <typename T> int ZVStreamImpl<T>::check_samplerate() const {
+    return std::isnan(samplerate_) ? zv::set_error(zv::Error::no_samplerate) : 0;
 }
 
 template <typename T> int ZVStreamImpl<T>::set_calibration_mode(const char *mode) {
@@ -146,20 +153,31 @@ template <typename T> int ZVStreamImpl<T>::set_custom_calibration(zv_calibration
     return set_custom_calibration(calibration.gain, calibration.offset);
 }
 
-template <typename T> int ZVStreamImpl<T>::set_calibration_wavelength(double wavelength) {
+// A wavelength or unit the device's calibration refuses (in mode "auto") is not kept: the
+// previous one stays in force, with the factors it gave.
+template <typename T>
+template <typename Value>
+int ZVStreamImpl<T>::change_auto_input(Value &input, Value value, const char *change_name) {
     return change_calibration([&] {
-        calibration_wavelength_ = wavelength;
-        note_change(zv::change::kCalibrationWavelength, wavelength);
-        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+        const Value previous = input;
+        input = value;
+        const int status =
+            calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
+        if (status != 0)
+            input = previous;
+        else
+            note_change(change_name, value);
+        return status;
     });
 }
 
+template <typename T> int ZVStreamImpl<T>::set_calibration_wavelength(double wavelength) {
+    return change_auto_input(calibration_wavelength_, wavelength,
+                             zv::change::kCalibrationWavelength);
+}
+
 template <typename T> int ZVStreamImpl<T>::set_calibration_units(int32_t units) {
-    return change_calibration([&] {
-        calibration_units_ = units;
-        note_change(zv::change::kCalibrationUnits, units);
-        return calibration_mode_ == kCalibrationAuto ? apply_calibration(calibration_mode_) : 0;
-    });
+    return change_auto_input(calibration_units_, units, zv::change::kCalibrationUnits);
 }
 
 template <typename T> int ZVStreamImpl<T>::apply_calibration(const std::string &mode) {
@@ -236,6 +254,7 @@ template <typename T> int ZVStreamImpl<T>::prepare(ZVStreamSupply<T> *supply) {
 }
 
 template <typename T> int ZVStreamImpl<T>::prepare_processing() {
+    if (int status = check_samplerate()) return status;
     state_.phase = 0;
     {
         std::lock_guard<std::mutex> lock(processor_mutex_);
@@ -376,6 +395,7 @@ template <typename T> int ZVStreamImpl<T>::acquire(uint64_t count, T *destinatio
     if (!device_) return zv::set_error(zv::Error::invalid_device);
     if (streaming() || zv::device_streaming(*device_))
         return zv::set_error(zv::Error::device_streaming);
+    if (int status = check_samplerate()) return status;
     advise_destination(destination, count);
     // The engine runs on its own thread while this one processes: the two cores work in parallel.
     // The ring holds what the acquisition needs, up to kAcquireBufferSeconds.

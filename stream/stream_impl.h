@@ -25,9 +25,10 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     static constexpr double kDefaultSamplerate = 80000000.0;
     static constexpr double kDefaultWavelength = 760.0;
 
-    // Reads the sample rate and the photodiode's peak wavelength from device; a null device
-    // gives the defaults above (such a stream can simulate and benchmark, not acquire). Throws
-    // std::bad_alloc when the scratch array cannot be allocated.
+    // Reads the sample rate (NaN when the device reports none) and the photodiode's peak
+    // wavelength from device; a null device gives the defaults above (such a stream can simulate
+    // and benchmark, not acquire). Throws std::bad_alloc when the scratch array cannot be
+    // allocated.
     explicit ZVStreamImpl(zv_device *device);
 
     zv_device *device() override { return device_; }
@@ -91,6 +92,8 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     Span process_span(const uint16_t *raw, int64_t count, T *out, uint8_t *flags, int64_t room);
     // Builds the processor and applies the calibration mode for a run or a continuous start.
     int prepare_processing();
+    // 0, or the stored error when the device reports no sample rate: nothing can run without one.
+    int check_samplerate() const;
     // A setting of the stream changed: a running stream notes it at the reader's place
     // (settings_mutex_ held).
     void note_change(const char *name, double value);
@@ -100,6 +103,10 @@ template <typename T> class ZVStreamImpl final : public ZVStream<T> {
     // Runs a change of the calibration under the settings lock and notes the gain and offset
     // that result, if they changed.
     template <typename Change> int change_calibration(Change &&change);
+    // Sets an input of the "auto" calibration (wavelength, units) and applies it in that mode;
+    // a value it refuses is put back.
+    template <typename Value>
+    int change_auto_input(Value &input, Value value, const char *change_name);
     int apply_calibration(const std::string &mode);
     // Takes the supply's next block; a block it cannot hand out ends the run.
     void fetch_block();

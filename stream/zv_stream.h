@@ -35,7 +35,8 @@ class ZV_API ZVGenericStream {
     // stream made without a device, which can only simulate and benchmark.
     virtual zv_device *device() = 0;
 
-    // Output sample rate in Hz: the raw rate divided by the downsampling factor.
+    // Output sample rate in Hz: the raw rate divided by the downsampling factor. NaN, with the
+    // error stored, when the device reports no sample rate (such a stream refuses to run).
     virtual double read_samplerate() = 0;
     // Bytes per output element: 4 for float streams, 8 for double streams.
     virtual int32_t read_samplesize() = 0;
@@ -57,7 +58,8 @@ class ZV_API ZVGenericStream {
     virtual int set_custom_calibration(zv_calibration calibration) = 0;
     // Wavelength in nm at which "auto" evaluates the device's calibration. This setter and
     // set_calibration_units store their value and, in mode "auto", apply it at once, returning
-    // the status of doing so.
+    // the status of doing so; a value the calibration refuses is not stored (the previous one
+    // stays in force).
     virtual double read_calibration_wavelength() = 0;
     virtual int set_calibration_wavelength(double wavelength) = 0;
     // Power-of-ten exponent of the output unit in watts (-6: microwatts).

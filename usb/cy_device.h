@@ -25,6 +25,9 @@ class CCyDriverDevice {
 
     // Counts the present devices of the class (8-bit).
     uint8_t device_count();
+    // The driver's path of device `index` (below the last device_count()): the same detector
+    // keeps it while attached, whichever handle has it open.
+    const std::string &device_path(uint8_t index) const { return paths_.at(index); }
     // Closes any open device, then opens the device at `index`, reads its descriptors and builds
     // the endpoint objects. False (and closed) on failure.
     bool open_device(uint8_t index);

@@ -1,5 +1,6 @@
 #include "usb/cy_endpoint.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -196,7 +197,25 @@ bool CCyUSBEndPoint::wait_for_transfer(Overlapped *ov, uint32_t wait_ms) {
     return ov->event->wait(wait_ms);
 }
 
-bool CCyUSBEndPoint::transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketInfo *packets) {
+bool CCyUSBEndPoint::wait_or_cancel(Overlapped *ov, uint32_t timeout_ms, const CancelCheck &cancel,
+                                    bool &cancelled) {
+    if (!cancel) return wait_for_transfer(ov, timeout_ms);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const uint32_t slice = uint32_t(std::clamp<int64_t>(left.count(), 0, kCancelSliceMs));
+        if (wait_for_transfer(ov, slice)) return true;
+        if (cancel()) {
+            cancelled = true;
+            return false;
+        }
+        if (slice == 0 || std::chrono::steady_clock::now() >= deadline) return false;
+    }
+}
+
+bool CCyUSBEndPoint::transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketInfo *packets,
+                                   const CancelCheck &cancel) {
     Event event;
     Overlapped ov;
     ov.event = &event;
@@ -214,11 +233,13 @@ bool CCyUSBEndPoint::transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketIn
         waited = false;
         refused = last_error;
     } else {
-        waited = wait_for_transfer(&ov, timeout_ms);
+        bool cancelled = false;
+        waited = wait_or_cancel(&ov, timeout_ms, cancel, cancelled);
         if (!waited) {
             abort();
             std::this_thread::sleep_for(std::chrono::milliseconds(kAbortPauseMs));
         }
+        if (cancelled) refused = kErrorOperationAborted;
     }
     bool finished = finish_transfer(buffer, length, &ov, context, packets);
     if (refused != kErrorSuccess) last_error = refused;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -50,8 +51,14 @@ class CCyUSBEndPoint {
 
     // True when the overlapped record's event is signalled within timeout_ms.
     bool wait_for_transfer(Overlapped *ov, uint32_t timeout_ms);
-    // begin, wait (up to the endpoint's time-out) and finish, back to back.
-    bool transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketInfo *packets = nullptr);
+    // Asked every kCancelSliceMs while a synchronous transfer waits: true abandons the transfer.
+    using CancelCheck = std::function<bool()>;
+    static constexpr uint32_t kCancelSliceMs = 20;
+    // begin, wait (up to the endpoint's time-out) and finish, back to back. A transfer that times
+    // out, or that `cancel` abandons, is cancelled and given back by the driver before this
+    // returns false (last_error kErrorOperationAborted when abandoned).
+    bool transfer_sync(uint8_t *buffer, int32_t &length, IsoPacketInfo *packets = nullptr,
+                       const CancelCheck &cancel = nullptr);
     // Cancels the endpoint's transfers (always reports success) and clears a halt.
     bool abort();
     bool reset();
@@ -101,6 +108,11 @@ class CCyUSBEndPoint {
     uint8_t *begin_in_mode(uint8_t *buffer, int32_t length, Overlapped *ov);
 
   private:
+    // wait_for_transfer, asking `cancel` (when given) between slices; sets cancelled when it
+    // answered true.
+    bool wait_or_cancel(Overlapped *ov, uint32_t timeout_ms, const CancelCheck &cancel,
+                        bool &cancelled);
+
     // The layout of every record handed to the driver and not yet finished. The driver holds a
     // record until its transfer finishes and may leave anything in its header; finish reads the
     // layout kept here instead.

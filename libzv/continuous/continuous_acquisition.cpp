@@ -9,6 +9,7 @@
 #include "device_stream.h"
 #include "libzv/acquisition_engine.h"
 #include "libzv/errors.h"
+#include "libzv/identity.h"
 #include "libzv/interrupt.h"
 
 namespace zv {
@@ -45,10 +46,6 @@ double unix_minus_steady() {
     return unix_now - steady_now;
 }
 
-bool samplerate_known(uint32_t rate) {
-    return rate != 0 && rate != 0xFFFFFFFFu;
-}
-
 } // namespace
 
 ContinuousAcquisition::ContinuousAcquisition(zv_device *dev, size_t capacity, bool paced_by_host,
@@ -70,10 +67,10 @@ std::unique_ptr<ContinuousAcquisition> ContinuousAcquisition::start(zv_device *d
         set_error(Error::invalid_parameters);
         return nullptr;
     }
-    const uint32_t rate = dev->identity.samplerate;
+    const uint32_t rate = known_samplerate(*dev);
     // Without a sample rate, stream positions cannot be turned into times or losses into counts.
-    if (!samplerate_known(rate)) {
-        set_error(Error::settings_not_configured);
+    if (rate == 0) {
+        set_error(Error::no_samplerate);
         return nullptr;
     }
     const bool paced = dev->transport->paced_by_host;

@@ -131,6 +131,18 @@ INTERRUPTED = """
     # 20 s of samples: the result array is small enough to be allocated before the signal comes.
     interrupted("acquire", lambda: device.open_stream().acquire(20_000_000))
     assert len(device.get_raw_data(1000)) == 1000
+    # Requests the detector never answers: they keep the interpreter lock while they wait, yet
+    # Ctrl-C abandons them, and the next request on the device is answered.
+    device.close()
+    developer = zvpy._DDevice()
+    sim.hang_request(0xC2, count=None)
+    interrupted("in_request", lambda: developer.in_request(0xC2, length=1, timeout=20_000))
+    sim.hang_request(0xCD, count=None)
+    interrupted("highgain", lambda: developer.highgain)
+    sim.clear_faults()
+    assert developer.highgain == 0 and len(developer.in_request(0xC2, length=1)) == 1
+    device = developer
+    assert len(device.get_raw_data(1000)) == 1000
     print("collected", flush=True)
 """
 
@@ -155,7 +167,7 @@ def test_blocking_calls_answer_ctrl_c_and_leave_the_device_usable(build_dir):
         assert child.wait(timeout=30) == 0, child.stderr.read()
     finally:
         child.kill()
-    assert set(delays) == {"read", "trigger", "acquire"}
+    assert set(delays) == {"read", "trigger", "acquire", "in_request", "highgain"}
     assert all(delay < 0.2 for delay in delays.values()), delays
 
 

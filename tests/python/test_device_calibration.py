@@ -106,6 +106,25 @@ def test_unprogrammed_pair_is_the_identity_map(attach):
     assert list(d.get_calibration("digital lowgain")) == [1.0, 0.0]
 
 
+def test_a_pair_that_is_not_a_number_is_refused_by_calibrated_collections(attach):
+    pairs = list(PAIRS)
+    pairs[1] = (float("nan"), 0.0)  # digital low gain, in force after power-up
+    attach("HLM25-S00001IC", calibrations=pairs)
+    d = zvpy.Device()
+    assert numpy.isnan(d.get_calibration("digital lowgain")[0])  # read back as stored
+    message = "stored calibration for its gain mode is not a finite number"
+    for collect in (lambda: d.get_calibrated_data(10), lambda: d.get_calibrated_data(10, 1300),
+                    lambda: d.open_stream().acquire(10)):
+        with pytest.raises(zvpy.Error, match=message) as e:
+            collect()
+        assert e.value.err == 52
+    stream = d.open_stream()
+    stream.calibration_mode = "none"
+    assert len(stream.acquire(10)) == len(d.get_raw_data(10)) == 10
+    d.highgain = True  # the high-gain pair is a number
+    assert numpy.isfinite(d.get_calibrated_data(10)).all()
+
+
 def test_relative_calibration(attach):
     sim, d = open_unit(attach, "HLM25-S00001IC")
     assert list(d.get_rel_calibration(1550, "analog highgain")) == list(PAIRS[2])

@@ -105,8 +105,10 @@ def test_calibrated_data(attach):
     assert numpy.all(data == 100 * 2.0 + 0.5)
     d.highgain = False
     assert numpy.all(d.get_calibrated_data(50) == 100 * 3.0 - 1.0)
-    # mask reaches get_raw_data unchanged: the port bit enters the arithmetic.
-    assert numpy.all(d.get_calibrated_data(50, mask=False) == (100 | S_HIGH) * 3.0 - 1.0)
+    # Power comes from the 14-bit code: keeping the port bits is refused.
+    assert numpy.all(d.get_calibrated_data(50, mask=True) == 100 * 3.0 - 1.0)
+    with pytest.raises(ValueError, match="mask=False would count the port bits as light"):
+        d.get_calibrated_data(50, mask=False)
     # At another wavelength the pair is divided by the responsivity (at single precision).
     r = numpy.float32(d.get_rel_responsivity(1300.0)).item()
     data = d.get_calibrated_data(50, wavelength=1300)
@@ -156,3 +158,31 @@ def test_other_threads_cannot_use_the_device_while_it_collects(attach):
     assert len(result["data"]) == 600_000
     d.close()
     assert not d.isopen()
+
+
+def test_two_detectors_on_two_threads_each_see_their_own_errors(attach):
+    # get_raw_data releases the interpreter lock, so the two collections and their error reports
+    # interleave; each thread must read the error of its own call, never the other's (nor the
+    # "success" a call of the other thread stored meanwhile).
+    faulty_sim, clean_sim = attach("HLM25-S0000AIC"), attach("HLM25-S0000BIC")
+    rounds = 30
+    outcomes = {"A": [], "B": []}
+
+    def collect(name, device, sim):
+        for _ in range(rounds):
+            if sim is not None:
+                sim.inject("error_status", 6, 3)
+            try:
+                outcomes[name].append(len(device.get_raw_data(1_000_000)))
+            except zvpy.Error as e:
+                outcomes[name].append((e.err, e.errstr))
+
+    with zvpy.Device(serial="HLM25-S0000AIC") as a, zvpy.Device(serial="HLM25-S0000BIC") as b:
+        threads = [threading.Thread(target=collect, args=("A", a, faulty_sim)),
+                   threading.Thread(target=collect, args=("B", b, None))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(120)
+    assert outcomes["A"] == [(32, "generic usb error")] * rounds
+    assert outcomes["B"] == [1_000_000] * rounds

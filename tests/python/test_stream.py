@@ -7,12 +7,14 @@ import sys
 import textwrap
 import threading
 import time
+import warnings
 
 import numpy
 import pytest
 from scipy import signal
 
 import zvpy
+import zvsim
 
 # Stored calibrations of the test detector, in the identity block's order: digital high gain,
 # digital low gain, analog high gain, analog low gain, then the balanced unit's two spare pairs.
@@ -83,8 +85,8 @@ def test_construction_failures(device):
     for closed in (None, zvpy.Device(open=False)):
         with pytest.raises(RuntimeError, match="^Device is not open$"):
             zvpy.Stream(closed)
-    assert zvpy._DDevice().open_stream("float32").samplesize == 4
     device.close()
+    assert zvpy._DDevice().open_stream("float32").samplesize == 4
     with pytest.raises(RuntimeError, match="^Device is not open$"):
         device.open_stream()
 
@@ -121,7 +123,7 @@ def test_calibration_mode_and_custom_calibration(device):
     assert s.calibration_mode == "none"
     with pytest.raises(UnicodeEncodeError):
         s.calibration_mode = "nöne"
-    with pytest.raises(AttributeError):
+    with pytest.raises(TypeError, match="^calibration mode must be str or bytes, not int$"):
         s.calibration_mode = 5
 
     s.calibration = (2.5, -1)
@@ -155,11 +157,18 @@ def test_auto_calibration_follows_the_device(device):
     assert numpy.allclose(s.calibration, low_gain)  # not read again yet
     s.update_auto_calibration()
     assert numpy.allclose(s.calibration, CALIBRATIONS[0])
-    # Outside the photodiode's curve: stored, calibration kept, the library's error.
+    # Outside the photodiode's curve: the library's error, and the refused wavelength is not
+    # kept: the previous one and its calibration stay in force, so the stream still collects.
     with pytest.raises(zvpy.Error) as e:
         s.calibration_wavelength = 5000
-    assert e.value.err == 48 and s.calibration_wavelength == 5000.0
+    assert e.value.err == 48 and s.calibration_wavelength == 1550.0
     assert numpy.allclose(s.calibration, CALIBRATIONS[0])
+    assert len(s.acquire(10)) == 10
+    # The same for units when the device cannot give its calibration (the gain read stalls).
+    zvsim.devices()[0].fail_request(0xCD)
+    with pytest.raises(zvpy.Error, match="unable to read gain mode"):
+        s.calibration_units = -3
+    assert s.calibration_units == -6 and numpy.allclose(s.calibration, CALIBRATIONS[0])
 
 
 def test_filter_cutoff_downsampling_and_decimation(device):
@@ -167,10 +176,24 @@ def test_filter_cutoff_downsampling_and_decimation(device):
     assert s.set_filter("butterworth8") is None and s.filter == "butterworth8"
     s.filter = b"rbj"
     assert s.read_filter() == "rbj"
+    with pytest.raises(TypeError, match="^filter must be str or bytes, not NoneType$"):
+        s.set_filter(None)
+    with pytest.raises(ValueError, match="filter must not contain a NUL character"):
+        s.filter = "butterworth8\0rbj"
+    assert s.filter == "rbj"
     s.cutoff = "1e6"
     assert s.cutoff == 1e6
-    s.set_cutoff(-5)  # out of range: accepted, no error
-    assert s.read_cutoff() == -5.0
+    # Out of range for the filter (which runs at the input rate, whatever the downsampling):
+    # taken as given, with a warning.
+    s.downsampling = 8
+    for cutoff in (-5, 0, float("nan"), RATE / 2, 1e12):
+        with pytest.warns(RuntimeWarning, match=r"outside 0 < cutoff < 4e\+07 Hz"):
+            s.set_cutoff(cutoff)
+        assert s.read_cutoff() == cutoff or cutoff != cutoff
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        s.cutoff = RATE / 2 * 0.999
+    s.downsampling = 1
 
     s.downsampling = "4"
     assert s.downsampling == 4 and s.samplerate == RATE / 4

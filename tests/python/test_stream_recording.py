@@ -254,6 +254,9 @@ def test_every_bad_input_is_refused_and_leaves_nothing_behind(attach, tmp_path):
                                 ({"nsamples": 0}, "positive"), ({"seconds": -1}, "positive")):
             with pytest.raises(ValueError, match=message):
                 stream.record(tmp_path / "bad.h5", **limits)
+        # A NUL would end the name early on the C side: "old.h5" here.
+        with pytest.raises(ValueError, match="path must not contain a NUL character"):
+            stream.record(f"{existing}\0.txt", nsamples=10, overwrite=True)
         assert not stream.running
 
         # One recorder per stream; the stream's own reads wait for it.

@@ -1,4 +1,7 @@
 """zvsim: the simulated-detector module, and a simulated detector as zvpy sees it."""
+import subprocess
+import sys
+import textwrap
 import threading
 import time
 
@@ -285,3 +288,42 @@ def test_port_inputs_and_test_pattern_state(attach):
     assert sim.test_pattern == 8
     assert sim.adc_registers == {25: 0xD0, 26: 0x48, 27: 0xD0, 28: 0x48, 13: 8, 255: 1}
     numpy.testing.assert_array_equal(numpy.unique(d.get_raw_data(1000)), [0x1234])
+
+
+NOT_ATTACHED = """
+    import zvsim
+
+    class Quiet(zvsim.SimDevice):
+        def __init__(self):  # does not call the base's
+            pass
+
+    CALLS = {"fail_request": (1,), "hang_request": (1,), "respond": (1, b""),
+             "inject": ("timeout",), "override_descriptor": (2, 0, b""),
+             "set_port_input": (0, 0)}
+    for obj in (zvsim.SimDevice.__new__(zvsim.SimDevice), Quiet()):
+        operations = {"hash": lambda: hash(obj), "==": lambda: obj == obj,
+                      "samples=": lambda: setattr(obj, "samples", [1]),
+                      "position=": lambda: setattr(obj, "position", 0)}
+        for name, member in vars(zvsim.SimDevice).items():
+            if isinstance(member, property):
+                operations[name] = lambda name=name: getattr(obj, name)
+            elif not name.startswith("_"):
+                operations[name] = lambda name=name: getattr(obj, name)(*CALLS.get(name, ()))
+        for name, operation in operations.items():
+            try:
+                operation()
+            except TypeError as e:
+                assert "not made by zvsim.attach()" in str(e), (name, e)
+            else:
+                raise AssertionError(name + " did not refuse")
+        assert "not made by zvsim.attach()" in repr(obj)
+        print(len(operations))
+"""
+
+
+def test_a_sim_device_not_made_by_attach_refuses_every_operation():
+    # In a child: before the refusal was there, these ended the process with SIGSEGV.
+    done = subprocess.run([sys.executable, "-c", textwrap.dedent(NOT_ATTACHED)],
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert [int(n) for n in done.stdout.split()] == [29, 29]

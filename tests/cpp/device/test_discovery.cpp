@@ -62,7 +62,8 @@ TEST_F(Discovery, UnprogrammedDetectorIsNotAskedForItsIdentity) {
     EXPECT_EQ(identity_reads(*det), 0);
     EXPECT_STREQ(zv_get_serial(dev), "unknown");
     EXPECT_STREQ(zv_get_product(dev), "HLM25 ???nm ??");
-    EXPECT_EQ(zv_get_samplerate(dev), 0u);
+    EXPECT_EQ(zv_get_samplerate(dev), ZV_SAMPLERATE_NOT_SET); // zero: no rate
+    EXPECT_EQ(zv_get_error(), ZV_ERROR_NOT_CONFIGURED);
     EXPECT_EQ(zv_get_adcbits(dev), 0);
     EXPECT_EQ(zv_get_fwversion(dev).major, 0);
     // Every pair reads as never programmed.
@@ -114,7 +115,8 @@ TEST_F(Discovery, ShortIdentityAnswerLeavesZeros) {
     zv_device *dev = open();
     ASSERT_NE(dev, nullptr);
     EXPECT_STREQ(zv_get_serial(dev), "HLM25-S00");
-    EXPECT_EQ(zv_get_samplerate(dev), 0u);
+    EXPECT_EQ(zv_get_samplerate(dev), ZV_SAMPLERATE_NOT_SET); // zero: no rate
+    EXPECT_EQ(zv_get_error(), ZV_ERROR_NOT_CONFIGURED);
     EXPECT_EQ(zv_get_adcbits(dev), 0);
     EXPECT_STREQ(zv_get_product(dev), "HLM25 ???nm ??");
     zv_calibration cal = zv_get_calibration(dev, ZV_CALIBRATION_DIGITAL_HIGHGAIN);
@@ -313,7 +315,9 @@ TEST_F(Discovery, DeviceThatCannotBeOpenedIsSkippedAndExplainedOnce) {
 
     ASSERT_NE(dev, nullptr);
     EXPECT_STREQ(zv_get_serial(dev), "HLM25-S00001IC");
-    EXPECT_NE(second, nullptr);
+    // The one detector is held by the first open: refused, without opening it again.
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(zv_get_error(), ZV_ERROR_DEVICE_OPEN);
     EXPECT_GE(denied.opens, 2);
     size_t first = printed.find(denied.problem);
     ASSERT_NE(first, std::string::npos) << printed;

@@ -99,7 +99,7 @@ std::vector<EntryPoint> entry_points() {
          }},
         {"zv_open_serial",
          [](zv_device *) {
-             zv_device *d = zv_open_serial("S00001");
+             zv_device *d = zv_open_serial("S00002");
              zv_close(d);
              return d != nullptr;
          }},
@@ -206,6 +206,10 @@ std::vector<EntryPoint> entry_points() {
 TEST(AllocationFailure, EveryEntryPointReportsItAndLeavesTheDetectorUsable) {
     g_path = testing::TempDir() + "allocation_failures.h5";
     zvsim::attach(zvsim::DetectorConfig{});
+    // The opens open the second detector: the first is held, and opened once per process.
+    zvsim::DetectorConfig second;
+    second.serial = "HLM25-S00002IC";
+    zvsim::attach(second);
     zv_device *dev = zv_open();
     ASSERT_NE(dev, nullptr);
     for (const EntryPoint &entry : entry_points()) {

@@ -119,13 +119,17 @@ TYPED_TEST(DeviceStream, AutoOutsideTheResponsivityCurveFails) {
     ASSERT_EQ(s.update_auto_calibration(), 0);
     EXPECT_EQ(s.set_calibration_wavelength(2000.0), 48);
     EXPECT_STREQ(zv_get_error_string(), "wavelength out of range");
-    EXPECT_EQ(s.read_calibration_wavelength(), 2000.0);
+    // Refused, so not kept: the peak wavelength stays in force and the stream still runs.
+    EXPECT_EQ(s.read_calibration_wavelength(), 1550.0);
     EXPECT_EQ(s.read_calibration().gain, 3.0);
     std::vector<TypeParam> out(10, TypeParam(-1));
-    EXPECT_EQ(s.acquire(out.size(), out.data(), nullptr), 48);
-    EXPECT_EQ(out[0], TypeParam(-1));
-    // Other modes do not need the device's calibration.
+    EXPECT_EQ(s.acquire(out.size(), out.data(), nullptr), 0);
+    // Other modes do not need the device's calibration: there the wavelength is kept unchecked,
+    // and "auto" then refuses to start from it.
     ASSERT_EQ(s.set_calibration_mode("none"), 0);
+    EXPECT_EQ(s.set_calibration_wavelength(2000.0), 0);
+    EXPECT_EQ(s.set_calibration_mode("auto"), 48);
+    EXPECT_EQ(s.read_calibration_mode(), "none");
     EXPECT_EQ(s.acquire(out.size(), out.data(), nullptr), 0);
 }
 
