@@ -53,7 +53,9 @@ def add_stream_arguments(group):
                        help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
                        "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
     group.add_argument("--cutoff", type=float, metavar="HZ",
-                       help="filter cutoff frequency in Hz (default: half the sample rate)")
+                       help="filter cutoff frequency in Hz, above 0 and below half the "
+                       "detector's sample rate (default: half the sample rate, which passes "
+                       "everything); needs --filter or --decimate")
     group.add_argument("--decimate", type=int, metavar="N",
                        help="keep one sample in N after a 4th-order Butterworth low pass at "
                        "0.4 × the reduced rate")
