@@ -54,8 +54,8 @@ def add_stream_arguments(group):
                        "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
     group.add_argument("--cutoff", type=float, metavar="HZ",
                        help="filter cutoff frequency in Hz, above 0 and below half the "
-                       "detector's sample rate (default: half the sample rate, which passes "
-                       "everything); needs --filter or --decimate")
+                       "detector's sample rate; needs --filter or --decimate (default: 0.4 × "
+                       "the reduced rate with --decimate, else half the sample rate)")
     group.add_argument("--decimate", type=int, metavar="N",
                        help="keep one sample in N after a 4th-order Butterworth low pass at "
                        "0.4 × the reduced rate")
