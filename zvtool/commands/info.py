@@ -2,6 +2,7 @@
 import math
 import platform
 
+from zvtool.checks import RATE_NOT_SET
 from zvtool.connection import add_device_arguments, open_device
 
 NAME = "info"
@@ -19,7 +20,7 @@ CALIBRATION_TYPES = ("digital highgain", "digital lowgain", "analog highgain", "
                      "p2 digital", "p2 analog")
 FEATURES = ("highgain", "antialias", "powerdown", "adcclock")
 # The identity fields shown: (label, property, the value meaning "not set", how a value shows).
-IDENTITY = (("sample rate", "samplerate", 0xFFFFFFFF, "{} S/s".format),
+IDENTITY = (("sample rate", "samplerate", RATE_NOT_SET, "{} S/s".format),
             ("ADC bits", "adcbits", 255, str),
             ("firmware", "fwversion", (255, 255, 255), lambda version: ".".join(map(str, version))))
 NOT_SET = "not set"
