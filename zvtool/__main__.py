@@ -1,5 +1,6 @@
 """Entry point of the `zv` command."""
 import argparse
+import re
 import sys
 
 from zvtool.commands import (bench, capture, info, list_devices, monitor, plot, record, repair,
@@ -33,10 +34,25 @@ SIMULATE_HELP = ("attach a simulated HLM25 (a 1 MHz modulated laser with noise a
                  "train on port S) and use it")
 
 
+# A negative number in any notation Python's float() reads: -5, -.5, -1e6, -inf, -nan.
+NEGATIVE_NUMBER = re.compile(r"^-(\d+\.?\d*|\.\d+)(e[-+]?\d+)?$|^-(inf|infinity|nan)$",
+                             re.IGNORECASE)
+
+
+class Parser(argparse.ArgumentParser):
+    """argparse's parser taking every negative number as a value, not only the ones it knows
+    (-5, -.5): "--cutoff -1e6" then reaches the command's range check, which says what the
+    option accepts, instead of failing with "expected one argument". The subcommands' parsers
+    are made of the same class. No zv option looks like a negative number."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self._negative_number_matcher = NEGATIVE_NUMBER
+
+
 def build_parser():
     formatter = argparse.RawDescriptionHelpFormatter  # keeps the example lines as written
-    parser = argparse.ArgumentParser(prog="zv", description=DESCRIPTION, epilog=EPILOG,
-                                     formatter_class=formatter)
+    parser = Parser(prog="zv", description=DESCRIPTION, epilog=EPILOG, formatter_class=formatter)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     for command in COMMANDS:
         sub = commands.add_parser(command.NAME, help=command.HELP,

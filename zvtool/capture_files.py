@@ -3,6 +3,11 @@ import pathlib
 
 import numpy
 
+from zvtool import checks
+
+# The file kinds write() makes, by extension.
+KINDS = (".npy", ".csv")
+
 
 def write(path, samples, samplerate, quantity):
     """Writes samples to path; the format follows the extension (.npy or .csv)."""
@@ -16,7 +21,7 @@ def write(path, samples, samplerate, quantity):
         numpy.savetxt(path, numpy.column_stack((times, samples)), delimiter=",", fmt=fmt,
                       header=f"time_s,{quantity}", comments="")
     else:
-        raise ValueError(f"cannot write {path}: use a .npy or .csv file name")
+        checks.kind(str(path), KINDS)
 
 
 def read(path):

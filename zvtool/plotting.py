@@ -3,6 +3,9 @@ its power spectral density, with SI-prefixed axes (s, Hz). A capture in memory a
 read piece by piece (zvtool.recording_plot) draw the same figure from the same parts."""
 import numpy
 
+# The picture files the plots are written to, by extension.
+KINDS = (".png",)
+
 
 class SpectrumAverage:
     """Welch's averaged periodogram, fed one segment at a time: Hann window, each segment's mean

@@ -223,6 +223,33 @@ def test_options_are_checked_before_the_detector_is_touched(capsys):
     assert "invalid choice: 'bogus'" in capsys.readouterr().err
 
 
+def test_outputs_and_contradictions_are_refused_before_the_detector_is_touched(tmp_path, capsys):
+    import zvsim
+
+    missing, folder = tmp_path / "missing", tmp_path / "taken.npy"
+    folder.mkdir()
+    # A billion samples: refused at once, not after seconds of capture thrown away.
+    for argv, message in (
+            (["--out", str(missing / "x.npy")], f"the folder {missing} does not exist"),
+            (["--out", str(tmp_path / "data.txt")], "use a file name ending in .npy or .csv"),
+            (["--out", str(folder)], "is a folder"),
+            (["--out", ""], "--out needs a file name"),
+            (["--plot", str(tmp_path / "p.txt")], "use a file name ending in .png"),
+            (["--plot", str(missing / "p.png")], "does not exist"),
+            (["--cutoff", "2e6"], "--cutoff needs a filter"),
+            (["--filter", "none", "--cutoff", "2e6"], "--cutoff needs a filter"),
+            (["--decimate", "1", "--cutoff", "2e6"], "--cutoff needs a filter"),
+            (["--keep-port-bits", "--calibrated"], "--keep-port-bits applies to raw captures"),
+            (["--keep-port-bits", "--units", "mW"], "--keep-port-bits applies to raw captures")):
+        code, out, err = run(capsys, "capture", "1000000000", "--simulate", *argv)
+        assert code == 1 and message in err and out == "", (argv, err)
+        assert zvsim.devices() == [], argv
+    # zv plot checks its picture's name before it reads the recording.
+    code, _, err = run(capsys, "plot", str(tmp_path / "absent.h5"), "--out", "p.txt")
+    assert code == 1 and "use a file name ending in .png" in err, err
+    assert os.listdir(tmp_path) == ["taken.npy"]
+
+
 def test_a_serial_that_matches_nothing_is_named(capsys):
     code, _, err = run(capsys, "info", "--simulate", "--serial", "NOPE")
     assert code == 1
@@ -246,3 +273,47 @@ def test_long_traces_are_drawn_as_an_envelope_that_keeps_every_spike():
     assert len(low) == 2000 and high.max() == 5.0 and low.min() == -4.0 and low[0] == -3.0
     width = len(samples) // 2000  # the last run takes the remainder
     assert numpy.argmax(high) * width <= 777_777 < (numpy.argmax(high) + 1) * width
+
+
+def test_a_cutoff_outside_the_filters_range_is_refused_with_the_range(tmp_path, capsys):
+    # The filter runs at the detector's 80 MS/s whatever the decimation.
+    for argv, shown in ((["--filter", "rbj", "--cutoff", "0"], "0"),
+                        (["--filter", "butterworth4", "--cutoff", "-1e6"], "-1e+06"),
+                        (["--filter", "chebyI4", "--cutoff", "nan"], "nan"),
+                        (["--filter", "fir", "--cutoff", "4e7"], "4e+07"),
+                        (["--decimate", "8", "--cutoff", "1e12"], "1e+12")):
+        code, out, err = run(capsys, "capture", "1000", "--simulate", "--out",
+                             str(tmp_path / "f.npy"), *argv)
+        assert code == 1 and out == "", (argv, err)
+        assert err.startswith(f"zv: --cutoff {shown} Hz ") and "8e+07 S/s" in err, err
+        assert "above 0 and below 4e+07 Hz" in err, err
+    code, _, err = run(capsys, "record", str(tmp_path / "r.h5"), "--seconds", "1", "--simulate",
+                       "--filter", "rbj", "--cutoff", "-1e6")
+    assert code == 1 and "above 0 and below 4e+07 Hz" in err, err
+    assert os.listdir(tmp_path) == []
+
+
+def test_info_reports_what_the_detector_leaves_unset_or_stores_unusable(tmp_path, capsys):
+    import zvsim
+
+    nan, inf = float("nan"), float("inf")
+    zvsim.attach(serial=simulated.SERIAL, firmware=(255, 255, 255), samplerate=0xFFFFFFFF,
+                 adcbits=255, calibrations=((nan, 0.0), (2e-3, -inf), (0.8, -0.01), (8.0, -0.1),
+                                            (0.0, 0.0), (0.0, 0.0)))
+    code, out, err = run(capsys, "info", "--simulate")
+    assert code == 0, err
+    lines = out.splitlines()
+    for label in ("sample rate", "ADC bits", "firmware"):
+        assert f"{label:17} not set" in lines, label
+    high, low = (line for line in lines if line.startswith("  digital"))
+    assert high.split()[2] == "unusable:" and "gain nan," in high, high
+    assert low.split()[2] == "unusable:" and "offset -inf " in low, low
+    assert "analog highgain    gain 0.8  offset -0.01" in out
+    # Nothing is captured from such a detector: it has no rate, and its calibration is unusable.
+    code, out, err = run(capsys, "capture", "100", "--simulate", "--out", str(tmp_path / "x.csv"))
+    assert code == 1 and "reports no sample rate" in err and out == "", err
+    zvsim.detach_all()
+    zvsim.attach(serial=simulated.SERIAL, calibrations=((0.0, 0.0), (2e-3, -inf), (0.8, -0.01),
+                                                        (8.0, -0.1), (0.0, 0.0), (0.0, 0.0)))
+    code, out, err = run(capsys, "capture", "100", "--simulate", "--calibrated")
+    assert code == 1 and "calibration" in err and "-inf" in err and out == "", err

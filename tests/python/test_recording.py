@@ -247,6 +247,8 @@ def test_record_refuses_what_cannot_become_a_recording_before_touching_anything(
         (str(tmp_path), "--samples", "5"): "is a folder",
         (str(tmp_path / "a.h5"), "--seconds", "0"): "--seconds must be positive",
         (str(tmp_path / "a.h5"), "--samples", "9", "--units", "kW"): "unknown power unit",
+        (str(tmp_path / "a.h5"), "--seconds", "1", "--filter", "none", "--cutoff", "2e6"):
+            "--cutoff needs a filter",
     }
     for argv, message in refused.items():
         with pytest.raises((UsageError, ValueError), match=message):

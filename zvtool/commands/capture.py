@@ -3,7 +3,7 @@ import sys
 
 import numpy
 
-from zvtool import capture_files, units
+from zvtool import capture_files, checks, plotting, units
 from zvtool.connection import add_device_arguments, open_device
 from zvtool.errors import UsageError
 from zvtool.progress import Progress
@@ -53,7 +53,9 @@ def add_stream_arguments(group):
                        help="low-pass filter: butterworth2/4/6/8, chebyI2/4/6/8 (0.05 dB "
                        "ripple), rbj (biquad), fir (moving average), none; with --cutoff")
     group.add_argument("--cutoff", type=float, metavar="HZ",
-                       help="filter cutoff frequency in Hz (default: half the sample rate)")
+                       help="filter cutoff frequency in Hz, above 0 and below half the "
+                       "detector's sample rate; needs --filter or --decimate (default: 0.4 × "
+                       "the reduced rate with --decimate, else half the sample rate)")
     group.add_argument("--decimate", type=int, metavar="N",
                        help="keep one sample in N after a 4th-order Butterworth low pass at "
                        "0.4 × the reduced rate")
@@ -102,7 +104,8 @@ def add_arguments(parser):
 
 
 def plan(args):
-    """Which kind of capture the options ask for; rejects contradictory options."""
+    """Which kind of capture the options ask for; rejects contradictory options and output
+    files that could not be written, before the detector is touched."""
     processed = any(v is not None for v in (args.filter, args.cutoff, args.decimate, args.dtype,
                                             args.units))
     calibrated = args.calibrated or args.wavelength is not None
@@ -119,7 +122,15 @@ def plan(args):
                                          or args.nsamples % args.per_trigger):
         # The detector records whole bursts only: a partial last burst would be left as zeros.
         raise ValueError("--per-trigger K must be positive and divide the number of samples")
-    return "processed" if processed else "calibrated" if calibrated else "raw"
+    kind = "processed" if processed else "calibrated" if calibrated else "raw"
+    if args.keep_port_bits and kind != "raw":
+        checks.refuse("port bits", kind=kind)
+    checks.stream_options(args)
+    if args.out is not None:
+        checks.output_file(args.out, "--out", capture_files.KINDS)
+    if args.plot is not None:
+        checks.output_file(args.plot, "--plot", plotting.KINDS)
+    return kind
 
 
 # Samples per read of a continuous capture: about a tenth of a second, so the progress bar moves
@@ -173,6 +184,8 @@ def trigger_words(args):
 
 def capture(device, args, kind):
     """Returns (samples, samplerate, quantity, unit, interrupted, lost)."""
+    samplerate = checks.sample_rate(device)
+    checks.cutoff(args, samplerate)
     if kind == "processed":
         stream = device.open_stream(dtype=args.dtype or "float64")
         try:
@@ -184,7 +197,10 @@ def capture(device, args, kind):
             return samples, samplerate, "power", unit, interrupted, lost
         finally:
             stream.close()
-    samplerate = float(device.samplerate)
+    if kind == "calibrated":
+        gain, offset = checks.calibration(
+            device.get_calibration("auto") if args.wavelength is None
+            else device.get_rel_calibration(args.wavelength, "auto"))
     words = trigger_words(args)
     if words:
         # A triggered capture is one collection (Ctrl-C ends it without samples).
@@ -201,8 +217,6 @@ def capture(device, args, kind):
             return samples, samplerate, *QUANTITIES[kind], True, 0
         return samples, samplerate, *QUANTITIES[kind], False, 0
     if kind == "calibrated":
-        gain, offset = (device.get_calibration("auto") if args.wavelength is None
-                        else device.get_rel_calibration(args.wavelength, "auto"))
         out = numpy.empty(args.nsamples, dtype=numpy.float64)
         samples, interrupted, lost = stream_into(out, device.open_raw_stream(), samplerate,
                                                  lambda codes: codes * gain + offset)
@@ -229,12 +243,10 @@ def run(args):
     kind = plan(args)
     with open_device(args) as device:
         samples, samplerate, quantity, unit, interrupted, lost = capture(device, args, kind)
-    if args.out:
+    if args.out is not None:
         capture_files.write(args.out, samples, samplerate, f"{quantity} ({unit})")
         print(f"wrote {args.out}")
-    if args.plot:
-        from zvtool import plotting
-
+    if args.plot is not None:
         note = None
         if args.per_trigger:
             note = (f"{len(samples) // args.per_trigger} bursts of {args.per_trigger} samples, "

@@ -1,6 +1,8 @@
 """zv info: everything a bug report needs about one detector and this installation."""
+import math
 import platform
 
+from zvtool.checks import RATE_NOT_SET
 from zvtool.connection import add_device_arguments, open_device
 
 NAME = "info"
@@ -17,6 +19,16 @@ CALIBRATION_TYPES = ("digital highgain", "digital lowgain", "analog highgain", "
                      "balanced digital", "balanced analog", "p1 digital", "p1 analog",
                      "p2 digital", "p2 analog")
 FEATURES = ("highgain", "antialias", "powerdown", "adcclock")
+# The identity fields shown: (label, property, the value meaning "not set", how a value shows).
+IDENTITY = (("sample rate", "samplerate", RATE_NOT_SET, "{} S/s".format),
+            ("ADC bits", "adcbits", 255, str),
+            ("firmware", "fwversion", (255, 255, 255), lambda version: ".".join(map(str, version))))
+NOT_SET = "not set"
+# The library's code for a calibration type the model does not have.
+UNSUPPORTED_TYPE = 48
+UNUSABLE_CALIBRATION = ("unusable: gain {gain:.6g}, offset {offset:.6g} (not a pair of finite "
+                        "numbers; calibrated captures from it are refused)")
+UNREADABLE_CALIBRATION = "unreadable ({errstr})"
 
 
 def add_arguments(parser):
@@ -36,15 +48,41 @@ def versions():
     return lines
 
 
+def identity_field(device, name, not_set, shown):
+    """The field's text, "not set" where the identity leaves it unset (the binding raises for
+    that, or returns the value meaning it)."""
+    import zvpy
+
+    try:
+        value = getattr(device, name)
+    except zvpy.Error:  # the fields are read from the opened record: only "not set" fails
+        return NOT_SET
+    return NOT_SET if value == not_set else shown(value)
+
+
+def calibration_text(device, name):
+    """The calibration of type `name` as shown, or None for a type this model does not have."""
+    import zvpy
+
+    try:
+        gain, offset = device.get_calibration(name)
+    except zvpy.Error as error:
+        if error.err == UNSUPPORTED_TYPE:
+            return None
+        return UNREADABLE_CALIBRATION.format(errstr=error.errstr)
+    if not (math.isfinite(gain) and math.isfinite(offset)):
+        return UNUSABLE_CALIBRATION.format(gain=gain, offset=offset)
+    return f"gain {gain:.6g}  offset {offset:.6g}"
+
+
 def run(args):
     import zvpy
 
     with open_device(args) as device:
         print(f"serial            {device.serial}")
         print(f"product           {device.product}")
-        print(f"sample rate       {device.samplerate} S/s")
-        print(f"ADC bits          {device.adcbits}")
-        print(f"firmware          {'.'.join(map(str, device.fwversion))}")
+        for label, name, not_set, shown in IDENTITY:
+            print(f"{label:17} {identity_field(device, name, not_set, shown)}")
         print(f"usb speed         {device.usb_speed}")
         try:
             peak = device.peak_responsivity
@@ -53,11 +91,9 @@ def run(args):
             print(f"peak wavelength   unknown ({error.errstr})")
         print("calibrations (µW = gain × code + offset):")
         for name in CALIBRATION_TYPES:
-            try:
-                gain, offset = device.get_calibration(name)
-            except zvpy.Error:
-                continue  # a type this model does not have
-            print(f"  {name:18} gain {gain:.6g}  offset {offset:.6g}")
+            text = calibration_text(device, name)
+            if text is not None:
+                print(f"  {name:18} {text}")
         print("settings:")
         for feature in FEATURES:
             try:

@@ -1,5 +1,5 @@
 """zv plot: the capture figure of a recording, read piece by piece."""
-from zvtool import recordings, units
+from zvtool import checks, plotting, recordings, units
 
 NAME = "plot"
 HELP = "plot a recording (or a stretch of it): envelope, close look and power spectrum"
@@ -31,6 +31,7 @@ def run(args):
     from zvtool import recording_plot
 
     units.exponent_of(args.units)  # refuses an unknown unit before reading anything
+    checks.output_file(args.out, "--out", plotting.KINDS)
     with recordings.open_recording(args.file) as recording:
         start, stop = recordings.stretch(recording, args.start, args.stop)
         recording_plot.plot(args.out, recording, start, stop, units=args.units)

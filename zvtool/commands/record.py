@@ -1,12 +1,12 @@
 """zv record: a continuous acquisition written to an HDF5 recording by libzv's recorder, with
 progress on standard error. Every check of the options runs before anything is opened or
-written; Ctrl-C closes the file with the samples recorded so far."""
+written (the cutoff's, which needs the detector's rate, before anything is written); Ctrl-C closes the file with the samples recorded so far."""
 import os
 import shutil
 import sys
 import time
 
-from zvtool import recordings, units
+from zvtool import checks, recordings, units
 from zvtool.commands.capture import add_stream_arguments, configure_stream
 from zvtool.connection import add_device_arguments, open_device
 from zvtool.errors import UsageError
@@ -63,22 +63,15 @@ def check(args):
         raise UsageError("--seconds must be positive")
     if args.samples is not None and args.samples <= 0:
         raise UsageError("--samples must be positive")
-    if args.cutoff is not None and not args.cutoff > 0:
-        raise UsageError("--cutoff must be a positive frequency in Hz")
     if args.decimate is not None and args.decimate < 1:
         raise UsageError("--decimate must be 1 or more")
     if args.units is not None:
         units.exponent_of(args.units)
+    checks.stream_options(args)
     path = args.file
-    folder = os.path.dirname(os.path.abspath(path))
-    if os.path.isdir(path):
-        raise UsageError(f"{path} is a folder; name the file to record to")
+    checks.output_file(path, "the recording")
     if os.path.exists(path) and not args.force:
         raise UsageError(f"{path} exists; add --force to overwrite it, or choose another name")
-    if not os.path.isdir(folder):
-        raise UsageError(f"cannot record to {path}: the folder {folder} does not exist")
-    if not os.access(folder, os.W_OK | os.X_OK):
-        raise UsageError(f"cannot record to {path}: the folder {folder} cannot be written")
     processed = any(v is not None for v in (args.filter, args.cutoff, args.decimate, args.dtype,
                                             args.units))
     return "processed" if processed else "raw"
@@ -154,6 +147,7 @@ def room_warning(path, samples, kind):
 def run(args):
     kind = check(args)
     with open_device(args, realtime=True) as device:
+        checks.cutoff(args, checks.sample_rate(device))
         stream = open_stream(device, args, kind)
         with stream:
             samplerate = float(stream.samplerate)
