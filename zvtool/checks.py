@@ -2,7 +2,6 @@
 a mistake costs nothing: output files, options that contradict each other, and (once the
 detector is open, before any sample is taken) a filter's cutoff against the detector's rate.
 Every refusal is a UsageError whose text is a row of MESSAGES."""
-import math
 import os
 
 from zvtool.errors import UsageError
@@ -20,10 +19,6 @@ MESSAGES = {
                      "(half the sample rate)"),
     "no sample rate": ("the detector reports no sample rate (its identity leaves it {state}), "
                        "so its samples have no time base; 'zv info' shows its identity"),
-    "unusable calibration": ("the detector's stored calibration ({gain:g} µW per code, offset "
-                             "{offset:g} µW) is not a pair of finite numbers, so calibrated "
-                             "samples would be meaningless; 'zv info' lists the calibrations, "
-                             "and raw captures still work"),
     "port bits": ("--keep-port-bits applies to raw captures only: {kind} samples are computed "
                   "from the 14-bit code"),
 }
@@ -95,10 +90,3 @@ def cutoff(args, rate):
     if args.cutoff is not None and not 0 < args.cutoff < rate / 2:  # NaN fails too
         refuse("cutoff range", cutoff=args.cutoff, rate=rate, nyquist=rate / 2)
 
-
-def calibration(pair):
-    """Returns the (gain, offset) pair, refused when either is not finite."""
-    gain, offset = pair
-    if not (math.isfinite(gain) and math.isfinite(offset)):
-        refuse("unusable calibration", gain=gain, offset=offset)
-    return gain, offset

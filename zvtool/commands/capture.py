@@ -198,9 +198,9 @@ def capture(device, args, kind):
         finally:
             stream.close()
     if kind == "calibrated":
-        gain, offset = checks.calibration(
-            device.get_calibration("auto") if args.wavelength is None
-            else device.get_rel_calibration(args.wavelength, "auto"))
+        # The library refuses a stored pair that is not finite, saying so.
+        gain, offset = (device.get_calibration("auto") if args.wavelength is None
+                        else device.get_rel_calibration(args.wavelength, "auto"))
     words = trigger_words(args)
     if words:
         # A triggered capture is one collection (Ctrl-C ends it without samples).

@@ -295,7 +295,9 @@ class StreamSource(DeviceSource):
         self.device.set_highgain(state["highgain"])
         self.stream.set_decimation(state["decimation"])
         self.stream.set_filter(state["filter"])
-        if state["filter"] != "none":
+        # A cutoff never changed is the stream's default (half the rate), which set_cutoff would
+        # warn about: only a chosen one is given again.
+        if state["filter"] != "none" and state["cutoff"] != self.stream.read_cutoff():
             self.stream.set_cutoff(state["cutoff"])
         self.stream.set_calibration_wavelength(state["wavelength"])
 
