@@ -33,9 +33,9 @@ extern "C" {
    outside them). C++ sees them with int as their fixed underlying type, the size C gives them,
    so such a value is a valid one to hold there too. */
 #ifdef __cplusplus
-#define ZV_ARGUMENT_ENUM enum : int
+#define ZV_INT_BASE : int
 #else
-#define ZV_ARGUMENT_ENUM enum
+#define ZV_INT_BASE
 #endif
 
 /* Error codes stored in the last-error state (the messages live in libzv/errors.cpp). */
@@ -64,14 +64,14 @@ enum {
 /* One opened detector; created by zv_open / zv_open_serial, released by zv_close. */
 typedef struct zv_device zv_device;
 
-typedef ZV_ARGUMENT_ENUM {
+typedef enum ZV_INT_BASE {
     ZV_FEATURE_HIGHGAIN = 0,  /* transimpedance amplifier in high-gain mode */
     ZV_FEATURE_ANTIALIAS = 1, /* anti-aliasing filter enabled */
     ZV_FEATURE_POWERDOWN = 2, /* analog circuitry powered down */
     ZV_FEATURE_ADCCLOCK = 3,  /* ADC clock enabled */
 } ZV_FEATURE_t;
 
-typedef ZV_ARGUMENT_ENUM {
+typedef enum ZV_INT_BASE {
     ZV_PORT_A = 0,
     ZV_PORT_B = 1,
     ZV_PORT_S = 2, /* level also carried in bit 14 of every raw sample */
@@ -81,7 +81,7 @@ typedef ZV_ARGUMENT_ENUM {
     ZV_LEDB = 6,
 } ZV_PORT_t;
 
-typedef ZV_ARGUMENT_ENUM {
+typedef enum ZV_INT_BASE {
     ZV_TRIGGER_NONE = 0,
     ZV_TRIGGER_S_UP = 1,
     ZV_TRIGGER_S_DOWN = 2,
@@ -93,7 +93,7 @@ typedef ZV_ARGUMENT_ENUM {
     ZV_TRIGGER_T_LOW = 8,
 } ZV_TRIGGER_MODE_t;
 
-typedef ZV_ARGUMENT_ENUM {
+typedef enum ZV_INT_BASE {
     ZV_CALIBRATION_DIGITAL_HIGHGAIN = 0,
     ZV_CALIBRATION_DIGITAL_LOWGAIN = 1,
     ZV_CALIBRATION_ANALOG_HIGHGAIN = 2,
