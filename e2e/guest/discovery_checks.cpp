@@ -54,7 +54,9 @@ void check_identity(Report &report, const Attached &a) {
                  product ? product : "(null)");
     const bool blank = unprogrammed(d);
     const uint32_t rate = zv_get_samplerate(dev);
-    report.check(rate == (blank ? 0 : d.samplerate), "sample rate", format("%u", rate));
+    // A blank identity's rate of 0 is no rate: the library reports it as not set.
+    report.check(rate == (blank ? ZV_SAMPLERATE_NOT_SET : d.samplerate), "sample rate",
+                 format("%u", rate));
     const uint8_t bits = zv_get_adcbits(dev);
     report.check(bits == (blank ? 0 : 14), "ADC bits", format("%u", bits));
     const zv_fwversion fw = zv_get_fwversion(dev);

@@ -11,6 +11,18 @@ mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /run
 mount -t tmpfs -o mode=1777 tmpfs /tmp
 uptime() { cut -d' ' -f1 /proc/uptime; }
+
+# True when every attached device the project's rule names (vendor:product) has the rule's mode.
+rule_applied() {
+    ids=$(sed -n 's/.*idVendor}=="\([0-9a-f]*\)".*idProduct}=="\([0-9a-f]*\)".*/\1:\2/p' /rules/*.rules)
+    for device in /sys/bus/usb/devices/*; do
+        [ -f "$device/idVendor" ] || continue
+        id="$(cat "$device/idVendor"):$(cat "$device/idProduct")"
+        case " $(echo $ids) " in *" $id "*) ;; *) continue ;; esac
+        node=$(printf /dev/bus/usb/%03d/%03d "$(cat "$device/busnum")" "$(cat "$device/devnum")")
+        [ "$(stat -c %a "$node")" = 666 ] || return 1
+    done
+}
 echo "e2e-init: booted in $(uptime) s"
 for module in $(cat /modules/order); do
     insmod "/modules/$module.ko" || echo "e2e-init: insmod $module failed"
@@ -24,9 +36,15 @@ if [ "$status" -eq 0 ]; then
     mkdir -p /etc/udev/rules.d
     cp /rules/*.rules /etc/udev/rules.d/
     udevadm control --reload
-    udevadm trigger --action=add --subsystem-match=usb
-    udevadm settle --timeout=20
-    echo "e2e-init: udev rule installed at $(uptime) s"
+    # On a busy host udevd may handle the trigger's events before it has read the new rule: the
+    # trigger is repeated until every detector's node has the rule's mode.
+    for attempt in 1 2 3 4 5; do
+        udevadm trigger --action=add --subsystem-match=usb
+        udevadm settle --timeout=20
+        rule_applied && break
+        sleep 1
+    done
+    echo "e2e-init: udev rule installed at $(uptime) s (trigger $attempt)"
     timeout 150 /bin/zv-e2e-guest
     status=$?
 fi

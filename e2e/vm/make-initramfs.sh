@@ -15,7 +15,7 @@ rule="$here/../../udev/60-zv-hlm25.rules"
 
 # Loaded in this order by the init script.
 modules=(common/usb-common core/usbcore host/xhci-hcd host/xhci-pci)
-applets=(sh mount insmod cat echo sleep poweroff dmesg grep tail cut timeout mkdir cp)
+applets=(sh mount insmod cat echo sleep poweroff dmesg grep tail cut timeout mkdir cp sed stat printf)
 
 staging=$(mktemp -d)
 trap 'rm -rf "$staging"' EXIT
