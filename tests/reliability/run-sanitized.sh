@@ -14,7 +14,7 @@ rm -rf "$logs" && mkdir -p "$logs"
 # a process whose exit status nobody checks is still seen. Allocations too large to satisfy fail
 # as they do without the sanitizer (tests check that the library reports them).
 export ASAN_OPTIONS="halt_on_error=1:abort_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:allocator_may_return_null=1:log_path=$logs/asan"
-export LSAN_OPTIONS="suppressions=$repo/tests/reliability/lsan-suppressions.txt"
+export LSAN_OPTIONS="suppressions=$repo/tests/reliability/lsan-suppressions.txt:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:log_path=$logs/ubsan"
 export PYTHONDONTWRITEBYTECODE=1
 
