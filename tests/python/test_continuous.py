@@ -1,5 +1,6 @@
 """Continuous streams from Python: exact continuation across reads, losses counted and warned,
 time-outs that lose nothing, Ctrl-C, stops from other threads, settings while streaming, unplug."""
+import os
 import signal
 import subprocess
 import sys
@@ -168,7 +169,11 @@ def test_blocking_calls_answer_ctrl_c_and_leave_the_device_usable(build_dir):
     finally:
         child.kill()
     assert set(delays) == {"read", "trigger", "acquire", "in_request", "highgain"}
-    assert all(delay < 0.2 for delay in delays.values()), delays
+    # Every call answers within 200 ms; under the sanitizers (ZV_SANITIZED: tests/reliability)
+    # the instrumented library and interpreter run several times slower, so only the answer
+    # itself is checked there, within a second.
+    limit = 1.0 if os.environ.get("ZV_SANITIZED") else 0.2
+    assert all(delay < limit for delay in delays.values()), delays
 
 
 def test_a_trigger_that_never_comes_times_out_naming_port_mode_and_time(sim):
