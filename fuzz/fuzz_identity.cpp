@@ -71,7 +71,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const zv_device_info info = zv::summarize(*dev);
     check(terminated(info.product, sizeof info.product));
     check(terminated(info.serial, sizeof info.serial));
-    check(zv_get_samplerate(dev) == dev->identity.samplerate);
+    // A rate of 0 is no rate: reported as not set, like the not-set value itself.
+    const uint32_t rate = dev->identity.samplerate;
+    check(zv_get_samplerate(dev) == (rate == 0 ? ZV_SAMPLERATE_NOT_SET : rate));
     check(zv_get_adcbits(dev) == dev->identity.adcbits);
     zv_get_fwversion(dev);
     zv_get_usb_speed(dev);
