@@ -17,14 +17,11 @@ MESSAGES = {
     "cutoff range": ("--cutoff {cutoff:g} Hz is out of range: the filter runs at the detector's "
                      "{rate:g} S/s, so its cutoff must be above 0 and below {nyquist:g} Hz "
                      "(half the sample rate)"),
-    "no sample rate": ("the detector reports no sample rate (its identity leaves it {state}), "
+    "no sample rate": ("the detector reports no sample rate (its identity leaves it unset), "
                        "so its samples have no time base; 'zv info' shows its identity"),
     "port bits": ("--keep-port-bits applies to raw captures only: {kind} samples are computed "
                   "from the 14-bit code"),
 }
-
-# The identity's "not set" sample rate.
-RATE_NOT_SET = 0xFFFFFFFF
 
 
 def refuse(key, **fields):
@@ -70,17 +67,14 @@ def stream_options(args):
 
 
 def sample_rate(device):
-    """The detector's sample rate in S/s; refuses a detector whose identity leaves it unset (the
-    binding raises for the "not set" value) or zero."""
+    """The detector's sample rate in S/s; refuses a detector whose identity leaves it unset or
+    zero (the binding raises for both)."""
     import zvpy
 
     try:
-        rate = device.samplerate
+        return float(device.samplerate)
     except zvpy.Error:
-        rate = RATE_NOT_SET
-    if rate == RATE_NOT_SET or not rate > 0:
-        refuse("no sample rate", state="unset" if rate == RATE_NOT_SET else f"at {rate}")
-    return float(rate)
+        refuse("no sample rate")
 
 
 def cutoff(args, rate):

@@ -2,7 +2,6 @@
 import math
 import platform
 
-from zvtool.checks import RATE_NOT_SET
 from zvtool.connection import add_device_arguments, open_device
 
 NAME = "info"
@@ -19,10 +18,10 @@ CALIBRATION_TYPES = ("digital highgain", "digital lowgain", "analog highgain", "
                      "balanced digital", "balanced analog", "p1 digital", "p1 analog",
                      "p2 digital", "p2 analog")
 FEATURES = ("highgain", "antialias", "powerdown", "adcclock")
-# The identity fields shown: (label, property, the value meaning "not set", how a value shows).
-IDENTITY = (("sample rate", "samplerate", RATE_NOT_SET, "{} S/s".format),
-            ("ADC bits", "adcbits", 255, str),
-            ("firmware", "fwversion", (255, 255, 255), lambda version: ".".join(map(str, version))))
+# The identity fields shown: (label, property, how a value shows).
+IDENTITY = (("sample rate", "samplerate", "{} S/s".format),
+            ("ADC bits", "adcbits", str),
+            ("firmware", "fwversion", lambda version: ".".join(map(str, version))))
 NOT_SET = "not set"
 # The library's code for a calibration type the model does not have.
 UNSUPPORTED_TYPE = 48
@@ -48,16 +47,16 @@ def versions():
     return lines
 
 
-def identity_field(device, name, not_set, shown):
+def identity_field(device, name, shown):
     """The field's text, "not set" where the identity leaves it unset (the binding raises for
-    that, or returns the value meaning it)."""
+    that)."""
     import zvpy
 
     try:
         value = getattr(device, name)
     except zvpy.Error:  # the fields are read from the opened record: only "not set" fails
         return NOT_SET
-    return NOT_SET if value == not_set else shown(value)
+    return shown(value)
 
 
 def calibration_text(device, name):
@@ -81,8 +80,8 @@ def run(args):
     with open_device(args) as device:
         print(f"serial            {device.serial}")
         print(f"product           {device.product}")
-        for label, name, not_set, shown in IDENTITY:
-            print(f"{label:17} {identity_field(device, name, not_set, shown)}")
+        for label, name, shown in IDENTITY:
+            print(f"{label:17} {identity_field(device, name, shown)}")
         print(f"usb speed         {device.usb_speed}")
         try:
             peak = device.peak_responsivity

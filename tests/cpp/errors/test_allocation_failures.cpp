@@ -32,6 +32,14 @@ void *allocate(std::size_t size) {
     throw std::bad_alloc();
 }
 
+void *allocate_or_null(std::size_t size) noexcept {
+    try {
+        return allocate(size);
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
 } // namespace
 
 void *operator new(std::size_t size) {
@@ -42,18 +50,10 @@ void *operator new[](std::size_t size) {
 }
 // The transport's records come from the non-throwing forms: they fail the same way.
 void *operator new(std::size_t size, const std::nothrow_t &) noexcept {
-    try {
-        return allocate(size);
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
+    return allocate_or_null(size);
 }
 void *operator new[](std::size_t size, const std::nothrow_t &) noexcept {
-    try {
-        return allocate(size);
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
+    return allocate_or_null(size);
 }
 void operator delete(void *p) noexcept {
     std::free(p);
